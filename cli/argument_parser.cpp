@@ -1,0 +1,155 @@
+#include "cli/argument_parser.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "cli/number_reading.h"
+
+const char HELP_TEXT[] =
+    "pellux     -> to convert a video captured with the first webcam "
+    "attached to the\n"
+    "              PC into a sequence of images.\n"
+    "pellux [n] -> to convert a video captured with the n-th webcam attached "
+    "to the\n"
+    "              PC into a sequence of images.\n"
+    "pellux [input video filename=video.avi] [options] [output image "
+    "basefilename=f]\n"
+    "           -> to convert a video file into a sequence of images.\n"
+    "\n"
+    "Description:\n"
+    "\tConverts a video to a sequence of images.  By default this function\n"
+    "\tgenerates files with base name \"f\" and indices in the range\n"
+    "\tbetween 0 to 10 with three zero padding, i.e. f000.jpg, f001.jpg, "
+    "...,\n"
+    "\tf010.jpg, at a frame rate that depends on the hardware.\n"
+    "\n"
+    "Options:\n"
+    "\t-h   Prints this help.\n"
+    "\t-nv  Turns verbose off.\n"
+    "\t-np  Do not wait for user to press ESC when done.\n"
+    "\t-nd  Do not display images.\n"
+    "\t-no  Do not save the output.\n"
+    "\t-e   Filename extension [=jpg]\n"
+    "\t-sq initial_value final_value\n"
+    "\t    Tells pellux to generate a sequence of images\n"
+    "\tstarting at filename<initial_value>.ext and\n"
+    "\tending in filename<final_value>.ext\n"
+    "\tBy default the sequence range is assumed to be between 0 and 10\n"
+    "\twith zero-padding = 3, i.e. 000, 001, ..., 010.\n"
+    "\t-zp num   Pad filename suffix with num zeros.\n"
+    "\t-fps num  Sets the frame acquisition rate (in frames per second).\n"
+    "\t          This option is ignored in the current implementation.\n"
+    "\n";
+
+bool isOption(const char* text) { return std::strcspn(text, "-") == 0; }
+
+namespace {
+
+bool has(const char* argument, const char* key) {
+  return std::strstr(argument, key) != nullptr;
+}
+
+// Copies text into a field of size bytes, refusing what does not fit:
+// a cut name would make the run write somewhere nobody asked for.
+int copyField(char* field, std::size_t size, const char* text,
+              const char* label) {
+  std::size_t length = std::strlen(text);
+  if (length >= size) {
+    std::fprintf(stderr, "%s is too long: at most %zu characters.\n", label,
+                 size - 1);
+    return BAD_ARGUMENTS;
+  }
+  std::memcpy(field, text, length + 1);
+  return 0;
+}
+
+// Applies the option at argv[position]. Returns the number of operands it
+// took, or BAD_ARGUMENTS / HELP_SHOWN.
+int applyOption(int argc, const char* const* argv, int position,
+                RunSettings& settings) {
+  const char* argument = argv[position];
+  const char* const* operands = argv + position + 1;
+  int operandsLeft = argc - position - 1;
+  // An option too close to the end changes nothing; the operands it has
+  // are still its own, not output names.
+  auto lacksOperands = [&](int needed) {
+    if (operandsLeft >= needed) return false;
+    if (settings.verbose)
+      std::printf("Missing value for %s: option ignored.\n", argument);
+    return true;
+  };
+
+  if (has(argument, "-nv")) {
+    settings.verbose = false;
+  } else if (has(argument, "-np")) {
+    settings.waitAtEnd = false;
+  } else if (has(argument, "-nd")) {
+    settings.showImages = false;
+    if (settings.verbose) std::printf("No display.\n");
+  } else if (has(argument, "-no")) {
+    settings.saveImages = false;
+    if (settings.verbose) std::printf("No output.\n");
+  } else if (has(argument, "-h")) {
+    std::fputs(HELP_TEXT, stdout);
+    return HELP_SHOWN;
+  } else if (has(argument, "-e")) {
+    if (lacksOperands(1)) return operandsLeft;
+    if (copyField(settings.extension, sizeof settings.extension, operands[0],
+                  "Extension") != 0)
+      return BAD_ARGUMENTS;
+    return 1;
+  } else if (has(argument, "-sq")) {
+    if (lacksOperands(2)) return operandsLeft;
+    settings.firstIndex = readInteger(operands[0]);
+    settings.lastIndex = readInteger(operands[1]);
+    std::printf("v0:%d, v1:%d\n", settings.firstIndex, settings.lastIndex);
+    return 2;
+  } else if (has(argument, "-zp")) {
+    if (lacksOperands(1)) return operandsLeft;
+    makeNamePattern(readInteger(operands[0]), settings.namePattern);
+    return 1;
+  } else if (has(argument, "-fps")) {
+    if (lacksOperands(1)) return operandsLeft;
+    settings.frameRate = readReal(operands[0]);
+    return 1;
+  } else if (settings.verbose) {
+    std::printf("Invalid option detected: %s\n", argument);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int parseArguments(int argc, const char* const* argv, RunSettings& settings) {
+  for (int i = 1; i < argc; ++i) {
+    if (isOption(argv[i]) && has(argv[i], "-nv")) {
+      settings.verbose = false;
+      break;
+    }
+  }
+  if (settings.verbose) std::printf("Verbose is on.\n");
+
+  int position = 1;
+  while (position < argc) {
+    const char* argument = argv[position];
+    int consumed = 0;
+    if (!isOption(argument) && position == 1) {
+      if (copyField(settings.inputName, sizeof settings.inputName, argument,
+                    "Input filename") != 0)
+        return BAD_ARGUMENTS;
+      if (settings.verbose)
+        std::printf("Input filename: %s\n", settings.inputName);
+    } else if (!isOption(argument)) {
+      if (copyField(settings.outputBase, sizeof settings.outputBase, argument,
+                    "Output base filename") != 0)
+        return BAD_ARGUMENTS;
+      if (settings.verbose)
+        std::printf("New output base filename: %s\n", settings.outputBase);
+    } else {
+      consumed = applyOption(argc, argv, position, settings);
+      if (consumed < 0) return consumed;
+    }
+    position += 1 + consumed;
+  }
+  return 0;
+}

@@ -1,0 +1,215 @@
+#include "cli/argument_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Parsed {
+  int result;
+  std::string out;
+  std::string err;
+  RunSettings settings;
+};
+
+// Runs the parser on the arguments after the program name.
+Parsed parse(std::vector<std::string> arguments) {
+  std::vector<const char*> argv = {"pellux"};
+  for (const std::string& argument : arguments)
+    argv.push_back(argument.c_str());
+  Parsed parsed;
+  setDefaultSettings(parsed.settings);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  parsed.result = parseArguments(static_cast<int>(argv.size()), argv.data(),
+                                 parsed.settings);
+  parsed.err = testing::internal::GetCapturedStderr();
+  parsed.out = testing::internal::GetCapturedStdout();
+  return parsed;
+}
+
+TEST(IsOption, IsADashFirstOrNothingAtAll) {
+  EXPECT_TRUE(isOption("-nd"));
+  EXPECT_TRUE(isOption("--help"));
+  EXPECT_TRUE(isOption(""));
+  EXPECT_FALSE(isOption("clip.avi"));
+  EXPECT_FALSE(isOption("a-nd"));
+}
+
+TEST(Messages, NoArgumentsOnlyAnnounceVerbosity) {
+  Parsed p = parse({});
+  EXPECT_EQ(p.result, 0);
+  EXPECT_EQ(p.out, "Verbose is on.\n");
+  EXPECT_EQ(p.err, "");
+}
+
+TEST(Messages, FollowTheOrderOfTheArguments) {
+  Parsed p = parse({"file.avi", "-nd", "out", "-no"});
+  EXPECT_EQ(p.out,
+            "Verbose is on.\n"
+            "Input filename: file.avi\n"
+            "No display.\n"
+            "New output base filename: out\n"
+            "No output.\n");
+  EXPECT_STREQ(p.settings.inputName, "file.avi");
+  EXPECT_STREQ(p.settings.outputBase, "out");
+  EXPECT_FALSE(p.settings.showImages);
+  EXPECT_FALSE(p.settings.saveImages);
+}
+
+TEST(Messages, UnknownAndEmptyArgumentsAreReportedAndSkipped) {
+  Parsed p = parse({"-x", ""});
+  EXPECT_EQ(p.out,
+            "Verbose is on.\n"
+            "Invalid option detected: -x\n"
+            "Invalid option detected: \n");
+  EXPECT_EQ(p.result, 0);
+}
+
+TEST(Verbosity, NvAnywhereSilencesEarlierArgumentsToo) {
+  Parsed p = parse({"file.avi", "-nd", "out", "-no", "-nv"});
+  EXPECT_EQ(p.out, "");
+  EXPECT_FALSE(p.settings.verbose);
+  EXPECT_FALSE(p.settings.showImages);
+  EXPECT_STREQ(p.settings.outputBase, "out");
+}
+
+TEST(Verbosity, RangeEchoAndHelpIgnoreIt) {
+  Parsed p = parse({"-sq", "5", "2", "-nv"});
+  EXPECT_EQ(p.out, "v0:5, v1:2\n");
+  EXPECT_EQ(p.settings.firstIndex, 5);
+  EXPECT_EQ(p.settings.lastIndex, 2);
+  p = parse({"-nv", "-h"});
+  EXPECT_EQ(p.out, HELP_TEXT);
+}
+
+TEST(Verbosity, FirstPassLooksAtOperandsToo) {
+  Parsed p = parse({"-e", "-nv"});
+  EXPECT_EQ(p.out, "");
+  EXPECT_STREQ(p.settings.extension, "-nv");
+  EXPECT_FALSE(p.settings.verbose);
+}
+
+TEST(Verbosity, OnlyOptionsCanTurnItOff) {
+  Parsed p = parse({"x-nv"});
+  EXPECT_TRUE(p.settings.verbose);
+  EXPECT_EQ(p.out, "Verbose is on.\nInput filename: x-nv\n");
+}
+
+TEST(Matching, KeysMatchAsSubstrings) {
+  EXPECT_EQ(parse({"--help"}).result, HELP_SHOWN);
+  EXPECT_EQ(parse({"-help"}).result, HELP_SHOWN);
+  EXPECT_STREQ(parse({"-ext", "png"}).settings.extension, "png");
+  EXPECT_STREQ(parse({"--zp", "5"}).settings.namePattern, "%s%05d.%s");
+}
+
+TEST(Matching, EarlierRowsWin) {
+  Parsed p = parse({"-no-help"});
+  EXPECT_EQ(p.result, 0);
+  EXPECT_FALSE(p.settings.saveImages);
+  EXPECT_EQ(p.out, "Verbose is on.\nNo output.\n");
+
+  p = parse({"-nodisplay"});
+  EXPECT_FALSE(p.settings.saveImages);
+  EXPECT_TRUE(p.settings.showImages);
+
+  p = parse({"-np"});
+  EXPECT_FALSE(p.settings.waitAtEnd);
+  EXPECT_EQ(p.out, "Verbose is on.\n");
+}
+
+TEST(Help, StopsAtOnceAndIsPrintedWhole) {
+  Parsed p = parse({"-nd", "-h", "x"});
+  EXPECT_EQ(p.result, HELP_SHOWN);
+  EXPECT_EQ(p.out, std::string("Verbose is on.\nNo display.\n") + HELP_TEXT);
+  EXPECT_STREQ(p.settings.outputBase, "f");  // x was not looked at
+
+  std::string help = HELP_TEXT;
+  EXPECT_EQ(help.rfind("pellux     -> to convert", 0), 0u);
+  EXPECT_NE(help.find("\tgenerates files with base name \"f\" and indices"),
+            std::string::npos);
+  EXPECT_EQ(help.substr(help.size() - 3), ".\n\n");
+  size_t lines = 0;
+  for (char c : help) lines += c == '\n';
+  EXPECT_EQ(lines, 30u);
+}
+
+TEST(Positionals, FirstIsInputLaterOnesReplaceTheBase) {
+  Parsed p = parse({"a", "b", "c"});
+  EXPECT_STREQ(p.settings.inputName, "a");
+  EXPECT_STREQ(p.settings.outputBase, "c");
+  EXPECT_EQ(p.out,
+            "Verbose is on.\nInput filename: a\n"
+            "New output base filename: b\nNew output base filename: c\n");
+}
+
+TEST(Positionals, OnlyPositionOneIsTheInput) {
+  Parsed p = parse({"-nd", "clip.avi"});
+  EXPECT_STREQ(p.settings.inputName, "video.avi");
+  EXPECT_STREQ(p.settings.outputBase, "clip.avi");
+}
+
+TEST(Operands, AreTakenWhateverTheyLookLike) {
+  Parsed p = parse({"-sq", "-5", "5", "-e", "-nd", "out"});
+  EXPECT_EQ(p.settings.firstIndex, -5);
+  EXPECT_EQ(p.settings.lastIndex, 5);
+  EXPECT_STREQ(p.settings.extension, "-nd");
+  EXPECT_TRUE(p.settings.showImages);
+  EXPECT_STREQ(p.settings.outputBase, "out");
+  EXPECT_EQ(p.out,
+            "Verbose is on.\nv0:-5, v1:5\nNew output base filename: out\n");
+}
+
+TEST(Operands, NumbersReadByAtoiRules) {
+  EXPECT_STREQ(parse({"-zp", "0"}).settings.namePattern, "%s%00d.%s");
+  EXPECT_STREQ(parse({"-zp", "abc"}).settings.namePattern, "%s%00d.%s");
+  EXPECT_STREQ(parse({"-zp", "-2"}).settings.namePattern, "%s%0-2d.%s");
+  EXPECT_DOUBLE_EQ(parse({"-fps", "29.97"}).settings.frameRate, 29.97);
+  Parsed p = parse({"-sq", "9999999999", "x"});
+  EXPECT_EQ(p.settings.firstIndex, INT32_MAX);
+  EXPECT_EQ(p.settings.lastIndex, 0);
+}
+
+TEST(Operands, MissingAtTheEndChangeNothing) {
+  for (const char* option : {"-e", "-zp", "-fps", "-sq"}) {
+    Parsed p = parse({option});
+    EXPECT_EQ(p.result, 0) << option;
+    EXPECT_EQ(p.out, std::string("Verbose is on.\nMissing value for ") +
+                         option + ": option ignored.\n");
+  }
+  Parsed p = parse({"-sq", "7"});
+  EXPECT_EQ(p.settings.firstIndex, 0);
+  EXPECT_EQ(p.settings.lastIndex, 10);
+  EXPECT_STREQ(p.settings.outputBase, "f");  // 7 is not a base name
+  EXPECT_EQ(p.out, "Verbose is on.\nMissing value for -sq: option ignored.\n");
+
+  p = parse({"-nv", "-e"});
+  EXPECT_EQ(p.out, "");
+  EXPECT_STREQ(p.settings.extension, "jpg");
+}
+
+TEST(TextFields, FillToCapacityButRefuseMore) {
+  std::string base(OUTPUT_BASE_SIZE - 1, 'b');
+  Parsed p = parse({"in", base});
+  EXPECT_EQ(p.result, 0);
+  EXPECT_EQ(std::string(p.settings.outputBase), base);
+
+  p = parse({"in", base + "b"});
+  EXPECT_EQ(p.result, BAD_ARGUMENTS);
+  EXPECT_EQ(p.err,
+            "Output base filename is too long: at most 255 characters.\n");
+  EXPECT_STREQ(p.settings.outputBase, "f");
+
+  p = parse({std::string(INPUT_NAME_SIZE, 'i')});
+  EXPECT_EQ(p.result, BAD_ARGUMENTS);
+  EXPECT_EQ(p.err, "Input filename is too long: at most 511 characters.\n");
+
+  p = parse({"-e", std::string(EXTENSION_SIZE, 'e'), "-h"});
+  EXPECT_EQ(p.result, BAD_ARGUMENTS);  // stops before the help
+  EXPECT_EQ(p.err, "Extension is too long: at most 249 characters.\n");
+  EXPECT_EQ(p.out, "Verbose is on.\n");
+}
+
+}  // namespace
