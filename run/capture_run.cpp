@@ -1,0 +1,224 @@
+#include "run/capture_run.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <opencv2/core.hpp>
+#include <opencv2/core/utils/logger.hpp>
+#include <opencv2/highgui.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio.hpp>
+
+#include "cli/argument_parser.h"
+
+namespace {
+
+constexpr std::size_t OUTPUT_NAME_SIZE = PATH_MAX;
+constexpr int ESC = 27;
+
+bool hasText(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value != nullptr && value[0] != '\0';
+}
+
+bool displayAvailable() {
+  return hasText("DISPLAY") || hasText("WAYLAND_DISPLAY");
+}
+
+// Qt aborts the whole process when the display that the environment names
+// cannot be reached; with a fallback platform it runs on, off screen.
+void allowOffscreenFallback() {
+  const char* platforms =
+      hasText("DISPLAY") ? "xcb;offscreen" : "wayland;offscreen";
+  setenv("QT_QPA_PLATFORM", platforms, 0);
+}
+
+bool openSource(const CaptureSource& source, cv::VideoCapture& capture) {
+  try {
+    if (source.isCamera)
+      capture.open(source.cameraIndex);
+    else
+      capture.open(source.fileName);
+    return capture.isOpened();
+  } catch (const cv::Exception&) {
+    return false;
+  }
+}
+
+bool readFrame(cv::VideoCapture& capture, cv::Mat& frame) {
+  try {
+    return capture.read(frame) && !frame.empty();
+  } catch (const cv::Exception&) {
+    return false;  // a source that fails mid-stream has ended
+  }
+}
+
+bool createWindow() {
+  try {
+    cv::namedWindow(WINDOW_NAME, cv::WINDOW_NORMAL);
+    return true;
+  } catch (const cv::Exception&) {
+    return false;
+  }
+}
+
+bool showFrame(const cv::Mat& frame) {
+  try {
+    cv::imshow(WINDOW_NAME, frame);
+    return true;
+  } catch (const cv::Exception&) {
+    return false;
+  }
+}
+
+int waitForKey() {
+  try {
+    return cv::waitKey(10);
+  } catch (const cv::Exception&) {
+    return -1;
+  }
+}
+
+void destroyWindow() {
+  try {
+    cv::destroyWindow(WINDOW_NAME);
+  } catch (const cv::Exception&) {
+  }
+}
+
+bool writeFrame(const char* name, const cv::Mat& frame) {
+  try {
+    return cv::imwrite(name, frame);
+  } catch (const cv::Exception&) {
+    return false;
+  }
+}
+
+bool haveWriterFor(const char* name) {
+  try {
+    return cv::haveImageWriter(name);
+  } catch (const cv::Exception&) {
+    return false;
+  }
+}
+
+int checkNameFits(const RunSettings& settings, int32_t index, char* name) {
+  // Formatting a padding of millions of digits takes seconds only to be
+  // refused, so a width that alone overfills the name is refused first.
+  int width = 0;
+  bool fits = std::sscanf(settings.namePattern, "%%s%%0%d", &width) == 1 &&
+              width < static_cast<int>(OUTPUT_NAME_SIZE) &&
+              formatOutputName(settings, index, name, OUTPUT_NAME_SIZE) >= 0;
+  if (fits) return 0;
+  std::fprintf(stderr,
+               "Output file name for index %d would be longer than %zu "
+               "characters.\n",
+               index, OUTPUT_NAME_SIZE - 1);
+  return -1;
+}
+
+void printBanner() {
+  std::printf(
+      "pellux: Conversion from video to image sequence using OpenCV version "
+      "%s (%d.%d.%d)\n",
+      CV_VERSION, CV_MAJOR_VERSION, CV_MINOR_VERSION, CV_SUBMINOR_VERSION);
+  std::printf(
+      "Hot keys: \n\tESC - quit the program\nType pellux -h for additional "
+      "help.\n");
+}
+
+}  // namespace
+
+CaptureSource chooseSource(int argc, const char* const* argv) {
+  CaptureSource source = {true, 0, nullptr};
+  if (argc < 2 || isOption(argv[1])) return source;
+  const char* first = argv[1];
+  if (argc == 2 && std::strlen(first) == 1 &&
+      std::isdigit(static_cast<unsigned char>(first[0]))) {
+    source.cameraIndex = first[0] - '0';
+    return source;
+  }
+  source.isCamera = false;
+  source.fileName = first;
+  return source;
+}
+
+int32_t nextIndex(int32_t index, const RunSettings& settings) {
+  return index >= settings.lastIndex ? settings.firstIndex : index + 1;
+}
+
+int checkOutputNames(const RunSettings& settings) {
+  // The length of a name grows with the size of its index, so the longest
+  // names are at the ends of the range; with first above last only the
+  // first index is ever used.
+  char name[OUTPUT_NAME_SIZE];
+  if (settings.lastIndex > settings.firstIndex &&
+      checkNameFits(settings, settings.lastIndex, name) != 0)
+    return -1;
+  if (checkNameFits(settings, settings.firstIndex, name) != 0) return -1;
+  if (settings.saveImages && !haveWriterFor(name)) {
+    std::fprintf(stderr, "No image writer for the extension of %s\n", name);
+    return -1;
+  }
+  return 0;
+}
+
+int runCapture(int argc, const char* const* argv) {
+  // Timing lines should appear as frames are written, even through a pipe.
+  std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+  if (std::getenv("OPENCV_LOG_LEVEL") == nullptr)
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+
+  RunSettings settings;
+  setDefaultSettings(settings);
+  int parsed = parseArguments(argc, argv, settings);
+  if (parsed == HELP_SHOWN) return 0;
+  if (parsed != 0) return -1;
+
+  if (settings.verbose) printBanner();
+  if (checkOutputNames(settings) != 0) return -1;
+
+  cv::VideoCapture capture;
+  if (!openSource(chooseSource(argc, argv), capture)) {
+    std::fprintf(stderr, "Could not initialize capturing...\n");
+    return -1;
+  }
+
+  // Without a display there is no window to show frames in or to press
+  // ESC in, so the run goes on without one.
+  bool haveWindow = false;
+  if (displayAvailable()) {
+    allowOffscreenFallback();
+    haveWindow = createWindow();
+  } else if (settings.showImages && settings.verbose) {
+    std::printf("No display available: frames are not shown.\n");
+  }
+  bool showFrames = haveWindow && settings.showImages;
+
+  int status = 0;
+  const double tickFrequency = cv::getTickFrequency();  // ticks per second
+  char outputName[OUTPUT_NAME_SIZE];
+  int32_t index = settings.firstIndex;
+  cv::Mat frame;
+  int64_t startTick = cv::getTickCount();
+  while (readFrame(capture, frame)) {
+    if (showFrames) showFrames = showFrame(frame);
+    if (haveWindow && (waitForKey() & 0xFF) == ESC) break;
+    formatOutputName(settings, index, outputName, sizeof outputName);
+    if (settings.saveImages && !writeFrame(outputName, frame)) {
+      std::fprintf(stderr, "Could not write %s\n", outputName);
+      status = WRITE_FAILED;
+    }
+    index = nextIndex(index, settings);
+    double elapsed = static_cast<double>(cv::getTickCount() - startTick);
+    std::printf("%s | capture time = %.2f ms/frame - fps = %.2f\n", outputName,
+                elapsed * 1000.0 / tickFrequency, tickFrequency / elapsed);
+    startTick = cv::getTickCount();
+  }
+
+  capture.release();
+  if (haveWindow) destroyWindow();
+  return status;
+}
