@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# What goes wrong: sources that do not open, names and formats that cannot
+# be written, texts too long for their fields, damaged clips.
+source "$(dirname "$0")/lib.sh"
+
+# An extension with no image writer is refused before anything opens.
+run_headless "$CLIPS/c.avi" -nv -e xyz
+check "-e xyz status" "$STATUS" 255
+check "-e xyz stderr" "$ERR" "No image writer for the extension of f000.xyz"
+check "-e xyz output" "$OUT$(files)" ""
+run_headless "$CLIPS/c.avi" -nv -e xyz -no
+check "-e xyz without saving" "$STATUS $(timed_names | head -1)" "0 f000.xyz"
+
+# A file that cannot be written is reported each time; the others are
+# written, every frame keeps its timing line, and the status says so.
+mkdir -p "$WORK/run$((runs + 1))/f003.jpg"
+run_headless "$CLIPS/c.avi" -nv -sq 0 4
+check "unwritable file status" "$STATUS" 1
+check "unwritable file stderr" "$ERR" "$(printf 'Could not write f003.jpg\n%.0s' 1 2 3 4 5)"
+check "unwritable file timing" "$(timed_names)" "$(ring_names f jpg 0 4 25)"
+check "other files written" "$(files)" "f000.jpg
+f001.jpg
+f002.jpg
+f004.jpg"
+
+run_headless "$CLIPS/c.avi" -nv missing/f -sq 0 1
+check "missing directory status" "$STATUS" 1
+check "missing directory stderr" "$(sort <<<"$ERR" | uniq -c | sed 's/^ *//')" "13 Could not write missing/f000.jpg
+12 Could not write missing/f001.jpg"
+check "missing directory not made" "$(ls "$DIR")" ""
+
+# Names that cannot be formed are refused before the source opens.
+for width in 100000 2147483647; do
+  run_headless "$CLIPS/c.avi" -nv -zp $width
+  check "-zp $width" "$STATUS|$ERR|$OUT" \
+    "255|Output file name for index 10 would be longer than 4095 characters.|"
+done
+
+# Texts too long for their fields are refused, never cut.
+long_base=$(printf 'b%.0s' $(seq 256))
+run_headless "$CLIPS/c.avi" -nv "$long_base"
+check "long base" "$STATUS|$ERR|$(files)" \
+  "255|Output base filename is too long: at most 255 characters.|"
+run_headless "$CLIPS/c.avi" -nv -e "$(printf 'e%.0s' $(seq 250))"
+check "long extension" "$STATUS|$ERR" "255|Extension is too long: at most 249 characters."
+run_headless "$(printf 'i%.0s' $(seq 512))"
+check "long input name" "$STATUS|$ERR|$OUT" \
+  "255|Input filename is too long: at most 511 characters.|Verbose is on."
+
+# Sources that do not open: only our own line reaches stderr.
+run_headless "$WORK/no-such-clip.avi" -nv
+check "missing file" "$STATUS|$ERR|$OUT" "255|Could not initialize capturing...|"
+echo "not a video" >"$WORK/text.avi"
+run_headless "$WORK/text.avi" -nv
+check "not a video" "$STATUS|$ERR" "255|Could not initialize capturing..."
+
+if ls /dev/video* >/dev/null 2>&1; then
+  echo "skipping the missing-camera cases: this machine has a camera"
+else
+  run_headless
+  check "no camera" "$STATUS|$ERR|$OUT" "255|Could not initialize capturing...|Verbose is on.
+$BANNER"
+  for arguments in "7" "-nd" "-nv -sq 0 99"; do
+    run_headless $arguments
+    check "no camera ($arguments)" "$STATUS|$ERR" "255|Could not initialize capturing..."
+  done
+fi
+
+# A clip cut short ends the run normally with the frames it had.
+head -c "$(($(stat -c %s "$CLIPS/c.mkv") / 2))" "$CLIPS/c.mkv" >"$WORK/cut.mkv"
+head -c 40000 "$CLIPS/c.avi" >"$WORK/cut.avi"
+for clip in cut.mkv cut.avi; do
+  run_headless "$WORK/$clip" -nv -sq 0 99
+  written=$(timed_names | wc -l)
+  check "$clip ends normally" "$STATUS $((written < 25))" "0 1"
+  check "$clip writes what it reads" "$(files)" "$(timed_names | sort)"
+done
+
+finish

@@ -1,0 +1,71 @@
+# Helpers shared by the end-to-end tests: running pellux in a directory of
+# its own, comparing what it printed and wrote, and counting results.
+set -u
+PELLUX=$1
+CLIPS=$2
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+passed=0
+failed=0
+runs=0
+
+TIMING_LINE='^(.*) \| capture time = [0-9]+\.[0-9]{2} ms/frame - fps = ([0-9]+\.[0-9]{2}|inf)$'
+BANNER='pellux: Conversion from video to image sequence using OpenCV version 4.6.0 (4.6.0)
+Hot keys: 
+	ESC - quit the program
+Type pellux -h for additional help.'
+HEADLESS_NOTICE='No display available: frames are not shown.'
+
+# run ARGS...: runs pellux inside a new directory DIR (made beforehand by a
+# caller that puts something in it), with whatever
+# environment the caller put in front; sets OUT, ERR and STATUS.
+run() {
+  runs=$((runs + 1))
+  DIR=$WORK/run$runs
+  mkdir -p "$DIR"
+  (cd "$DIR" && "$PELLUX" "$@" >"$WORK/out$runs" 2>"$WORK/err$runs")
+  STATUS=$?
+  OUT=$(cat "$WORK/out$runs")
+  ERR=$(cat "$WORK/err$runs")
+}
+
+# run_headless ARGS...: as run, with no display to reach.
+run_headless() {
+  local saved_display=${DISPLAY-} saved_wayland=${WAYLAND_DISPLAY-}
+  unset DISPLAY WAYLAND_DISPLAY
+  run "$@"
+  [ -n "$saved_display" ] && export DISPLAY=$saved_display
+  [ -n "$saved_wayland" ] && export WAYLAND_DISPLAY=$saved_wayland
+  return 0
+}
+
+# Lines of OUT that are not timing lines, and the names the timing lines give.
+messages() { grep -v -E "$TIMING_LINE" <<<"$OUT"; }
+timed_names() { grep -E "$TIMING_LINE" <<<"$OUT" | sed -E "s#$TIMING_LINE#\\1#"; }
+# The files that the run left, one per line, sorted.
+files() { (cd "$DIR" && find . -type f | sed 's|^\./||' | LC_ALL=C sort); }
+# seq_names BASE EXT FROM TO [WIDTH]: the names BASE<index>.EXT for a range.
+seq_names() { local i; for i in $(seq "$3" "$4"); do printf "%s%0${5:-3}d.%s\n" "$1" "$i" "$2"; done; }
+# ring_names BASE EXT FIRST LAST COUNT: the names of COUNT cycling writes.
+ring_names() {
+  local i index=$3
+  for ((i = 0; i < $5; i++)); do
+    printf '%s%03d.%s\n' "$1" "$index" "$2"
+    if ((index >= $4)); then index=$3; else index=$((index + 1)); fi
+  done
+}
+
+check() {  # check NAME ACTUAL EXPECTED
+  if [ "$2" == "$3" ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL: $1"
+    diff <(printf '%s\n' "$3") <(printf '%s\n' "$2") | head -20
+  fi
+}
+
+finish() {
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+}

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Runs with a display: the window, ESC in it, and a display that is named
+# but cannot be reached. Needs an X server (xvfb-run); skipped without one.
+source "$(dirname "$0")/lib.sh"
+if [ -z "${DISPLAY-}" ]; then
+  echo "skipped: no display (run under xvfb-run)"
+  exit 77
+fi
+# Qt complains on stderr when it has no runtime directory of its own.
+export XDG_RUNTIME_DIR=$WORK/xdg
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+# Waits for the window, then presses ESC in it.
+press_escape() {
+  local id
+  id=$(timeout 60 xdotool search --sync --name '^pellux$' | head -1)
+  [ -n "$id" ] && xdotool windowfocus --sync "$id" key Escape
+}
+
+run "$CLIPS/c.avi"
+check "window run status" "$STATUS" 0
+check "window run messages" "$(messages)" "Verbose is on.
+Input filename: $CLIPS/c.avi
+$BANNER"
+check "window run names" "$(timed_names)" "$(ring_names f jpg 0 10 25)"
+check "window run files" "$(files)" "$(seq_names f jpg 0 10)"
+check "window run stderr" "$ERR" ""
+
+# ESC ends the run: every frame before it written in order, none after.
+press_escape &
+run "$CLIPS/long.avi" -nv -sq 0 100000
+wait
+written=$(timed_names | wc -l)
+check "ESC status" "$STATUS" 0
+check "ESC came before the end" "$((written > 0 && written < 3000))" 1
+check "ESC files" "$(files)" "$(seq_names f jpg 0 $((written - 1)))"
+check "ESC names in order" "$(timed_names)" "$(seq_names f jpg 0 $((written - 1)))"
+check "ESC stderr" "$ERR" ""
+
+# With -nd the window is still there to press ESC in.
+press_escape &
+run "$CLIPS/long.avi" -nd -no
+wait
+check "-nd window takes ESC" "$STATUS $(($(timed_names | wc -l) < 3000))" "0 1"
+check "-nd with display messages" "$(messages | tail -1)" "Type pellux -h for additional help."
+
+# A display that the environment names but nothing serves: no crash, the
+# frames are converted all the same.
+unreachable=:$((4000 + RANDOM % 1000))
+DISPLAY=$unreachable run "$CLIPS/c.avi" -nv
+check "unreachable display status" "$STATUS" 0
+check "unreachable display names" "$(timed_names)" "$(ring_names f jpg 0 10 25)"
+check "unreachable display files" "$(files | wc -l)" 11
+
+finish
