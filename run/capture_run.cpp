@@ -35,12 +35,23 @@ void allowOffscreenFallback() {
   setenv("QT_QPA_PLATFORM", platforms, 0);
 }
 
+// The console is ours: the library's warnings (a missing camera, a damaged
+// file) stay off it unless its own log variables ask for them.
+void quietLibraryLogs() {
+  if (std::getenv("OPENCV_LOG_LEVEL") == nullptr)
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+  if (std::getenv("OPENCV_FFMPEG_DEBUG") == nullptr)
+    setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);  // FFmpeg's quiet level
+}
+
 bool openSource(const CaptureSource& source, cv::VideoCapture& capture) {
   try {
+    // Files go to FFmpeg alone: the other backends would also try to read a
+    // file that FFmpeg refused, and GStreamer then prints its own errors.
     if (source.isCamera)
       capture.open(source.cameraIndex);
     else
-      capture.open(source.fileName);
+      capture.open(source.fileName, cv::CAP_FFMPEG);
     return capture.isOpened();
   } catch (const cv::Exception&) {
     return false;
@@ -168,8 +179,7 @@ int checkOutputNames(const RunSettings& settings) {
 int runCapture(int argc, const char* const* argv) {
   // Timing lines should appear as frames are written, even through a pipe.
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
-  if (std::getenv("OPENCV_LOG_LEVEL") == nullptr)
-    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+  quietLibraryLogs();
 
   RunSettings settings;
   setDefaultSettings(settings);

@@ -50,6 +50,9 @@ check "long input name" "$STATUS|$ERR|$OUT" \
 # Sources that do not open: only our own line reaches stderr.
 run_headless "$WORK/no-such-clip.avi" -nv
 check "missing file" "$STATUS|$ERR|$OUT" "255|Could not initialize capturing...|"
+head -c 9000 "$CLIPS/c.mp4" >"$WORK/no-index.mp4"  # its index is at the end
+run_headless "$WORK/no-index.mp4" -nv
+check "mp4 without its index" "$STATUS|$ERR" "255|Could not initialize capturing..."
 echo "not a video" >"$WORK/text.avi"
 run_headless "$WORK/text.avi" -nv
 check "not a video" "$STATUS|$ERR" "255|Could not initialize capturing..."
@@ -72,7 +75,7 @@ head -c 40000 "$CLIPS/c.avi" >"$WORK/cut.avi"
 for clip in cut.mkv cut.avi; do
   run_headless "$WORK/$clip" -nv -sq 0 99
   written=$(timed_names | wc -l)
-  check "$clip ends normally" "$STATUS $((written < 25))" "0 1"
+  check "$clip ends normally" "$STATUS $((written < 25))|$ERR" "0 1|"
   check "$clip writes what it reads" "$(files)" "$(timed_names | sort)"
 done
 
