@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Builds pellux and runs every test: unit tests and the end-to-end runs,
-# the window ones on a virtual X display.
+# the window ones on a virtual X display; then all of them again on a build
+# with AddressSanitizer and UndefinedBehaviorSanitizer.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 xvfb-run -a ctest --test-dir build --output-on-failure -j 2
+cmake -S . -B build-sanitize -DPELLUX_SANITIZE=ON
+cmake --build build-sanitize -j "$(nproc)"
+xvfb-run -a ctest --test-dir build-sanitize --output-on-failure -j 2
