@@ -18,22 +18,6 @@ std::string nameFor(int width, int index, const char* base = "f",
   return name;
 }
 
-TEST(Defaults, AreTheDocumentedOnes) {
-  RunSettings settings;
-  EXPECT_EQ(setDefaultSettings(settings), 0);
-  EXPECT_STREQ(settings.outputBase, "f");
-  EXPECT_STREQ(settings.extension, "jpg");
-  EXPECT_STREQ(settings.namePattern, "%s%03d.%s");
-  EXPECT_EQ(settings.firstIndex, 0);
-  EXPECT_EQ(settings.lastIndex, 10);
-  EXPECT_DOUBLE_EQ(settings.frameRate, 15.0);
-  EXPECT_STREQ(settings.inputName, "video.avi");
-  EXPECT_TRUE(settings.saveImages);
-  EXPECT_TRUE(settings.showImages);
-  EXPECT_TRUE(settings.verbose);
-  EXPECT_TRUE(settings.waitAtEnd);
-}
-
 TEST(NamePattern, EmbedsTheWidthAsWritten) {
   char pattern[NAME_PATTERN_SIZE];
   makeNamePattern(3, pattern);

@@ -84,17 +84,6 @@ Checked check(const RunSettings& settings) {
   return {result, testing::internal::GetCapturedStderr()};
 }
 
-TEST(OutputCheck, AcceptsKnownFormats) {
-  RunSettings settings;
-  setDefaultSettings(settings);
-  for (const char* extension : {"jpg", "png", "bmp", "tiff", "ppm", "webp"}) {
-    snprintf(settings.extension, sizeof settings.extension, "%s", extension);
-    Checked c = check(settings);
-    EXPECT_EQ(c.result, 0) << extension;
-    EXPECT_EQ(c.err, "") << extension;
-  }
-}
-
 TEST(OutputCheck, RefusesAnExtensionWithNoWriterOnlyWhenSaving) {
   RunSettings settings;
   setDefaultSettings(settings);
