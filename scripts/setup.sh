@@ -14,7 +14,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || sudo=sudo
   export DEBIAN_FRONTEND=noninteractive
   $sudo apt-get update -q
-  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+  $sudo apt-get install -y -q "${missing[@]}"
 fi
 cmake -S . -B build "$@"
 cmake --build build -j "$(nproc)"
