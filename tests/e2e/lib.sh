@@ -16,9 +16,9 @@ Hot keys:
 Type pellux -h for additional help.'
 HEADLESS_NOTICE='No display available: frames are not shown.'
 
-# run ARGS...: runs pellux inside a new directory DIR (made beforehand by a
-# caller that puts something in it), with whatever
-# environment the caller put in front; sets OUT, ERR and STATUS.
+# run ARGS...: runs pellux in this run's directory DIR (new, unless the
+# caller made it first to put something in it), with whatever environment
+# the caller put in front; sets OUT, ERR and STATUS.
 run() {
   runs=$((runs + 1))
   DIR=$WORK/run$runs
@@ -44,8 +44,8 @@ messages() { grep -v -E "$TIMING_LINE" <<<"$OUT"; }
 timed_names() { grep -E "$TIMING_LINE" <<<"$OUT" | sed -E "s#$TIMING_LINE#\\1#"; }
 # The files that the run left, one per line, sorted.
 files() { (cd "$DIR" && find . -type f | sed 's|^\./||' | LC_ALL=C sort); }
-# seq_names BASE EXT FROM TO [WIDTH]: the names BASE<index>.EXT for a range.
-seq_names() { local i; for i in $(seq "$3" "$4"); do printf "%s%0${5:-3}d.%s\n" "$1" "$i" "$2"; done; }
+# seq_names BASE EXT FROM TO: the names BASE<index>.EXT for a range.
+seq_names() { local i; for i in $(seq "$3" "$4"); do printf '%s%03d.%s\n' "$1" "$i" "$2"; done; }
 # ring_names BASE EXT FIRST LAST COUNT: the names of COUNT cycling writes.
 ring_names() {
   local i index=$3
