@@ -10,10 +10,11 @@ fi
 export XDG_RUNTIME_DIR=$WORK/xdg
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 
-# Waits for the window, then presses ESC in it.
+# Waits for the window to be mapped (focusing one that is not yet shown
+# fails), then presses ESC in it.
 press_escape() {
   local id
-  id=$(timeout 60 xdotool search --sync --name '^pellux$' | head -1)
+  id=$(timeout 60 xdotool search --sync --onlyvisible --name '^pellux$' | head -1)
   [ -n "$id" ] && xdotool windowfocus --sync "$id" key Escape
 }
 
