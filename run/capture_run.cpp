@@ -8,10 +8,10 @@
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/highgui.hpp>
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
 #include "cli/argument_parser.h"
+#include "run/frame_writer.h"
 
 namespace {
 
@@ -99,22 +99,6 @@ void destroyWindow() {
   }
 }
 
-bool writeFrame(const char* name, const cv::Mat& frame) {
-  try {
-    return cv::imwrite(name, frame);
-  } catch (const cv::Exception&) {
-    return false;
-  }
-}
-
-bool haveWriterFor(const char* name) {
-  try {
-    return cv::haveImageWriter(name);
-  } catch (const cv::Exception&) {
-    return false;
-  }
-}
-
 int checkNameFits(const RunSettings& settings, int32_t index, char* name) {
   // Formatting a padding of millions of digits takes seconds only to be
   // refused, so a width that alone overfills the name is refused first.
@@ -128,6 +112,14 @@ int checkNameFits(const RunSettings& settings, int32_t index, char* name) {
                "characters.\n",
                index, OUTPUT_NAME_SIZE - 1);
   return -1;
+}
+
+// The file that the source reads, which no slot may replace.
+void inputPathOf(const CaptureSource& source, char (&path)[OUTPUT_NAME_SIZE]) {
+  if (source.isCamera)
+    std::snprintf(path, sizeof path, "/dev/video%d", source.cameraIndex);
+  else
+    std::snprintf(path, sizeof path, "%s", source.fileName);
 }
 
 void printBanner() {
@@ -169,11 +161,14 @@ int checkOutputNames(const RunSettings& settings) {
       checkNameFits(settings, settings.lastIndex, name) != 0)
     return -1;
   if (checkNameFits(settings, settings.firstIndex, name) != 0) return -1;
-  if (settings.saveImages && !haveWriterFor(name)) {
+  if (!settings.saveImages) return 0;
+  int format = checkImageFormat(name);
+  if (format == NO_IMAGE_WRITER)
     std::fprintf(stderr, "No image writer for the extension of %s\n", name);
-    return -1;
-  }
-  return 0;
+  else if (format == WRITER_REFUSES_FRAMES)
+    std::fprintf(stderr, "The %s image writer cannot write colour frames\n",
+                 settings.extension);
+  return format == FORMAT_OK ? 0 : -1;
 }
 
 int runCapture(int argc, const char* const* argv) {
@@ -190,11 +185,16 @@ int runCapture(int argc, const char* const* argv) {
   if (settings.verbose) printBanner();
   if (checkOutputNames(settings) != 0) return -1;
 
+  CaptureSource source = chooseSource(argc, argv);
   cv::VideoCapture capture;
-  if (!openSource(chooseSource(argc, argv), capture)) {
+  if (!openSource(source, capture)) {
     std::fprintf(stderr, "Could not initialize capturing...\n");
     return -1;
   }
+  FrameWriter writer;
+  char inputPath[OUTPUT_NAME_SIZE];
+  inputPathOf(source, inputPath);
+  setUpFrameWriter(writer, inputPath);
 
   // Without a display there is no window to show frames in or to press
   // ESC in, so the run goes on without one.
@@ -217,8 +217,11 @@ int runCapture(int argc, const char* const* argv) {
     if (showFrames) showFrames = showFrame(frame);
     if (haveWindow && (waitForKey() & 0xFF) == ESC) break;
     formatOutputName(settings, index, outputName, sizeof outputName);
-    if (settings.saveImages && !writeFrame(outputName, frame)) {
-      std::fprintf(stderr, "Could not write %s\n", outputName);
+    int written =
+        settings.saveImages ? writeSlot(writer, outputName, frame) : 0;
+    if (written != 0) {
+      std::fprintf(stderr, "Could not write %s: %s\n", outputName,
+                   describeWriteFailure(written));
       status = WRITE_FAILED;
     }
     index = nextIndex(index, settings);

@@ -8,6 +8,11 @@ run_headless "$CLIPS/c.avi" -nv -e xyz
 check "-e xyz status" "$STATUS" 255
 check "-e xyz stderr" "$ERR" "No image writer for the extension of f000.xyz"
 check "-e xyz output" "$OUT$(files)" ""
+for extension in pgm exr; do
+  run_headless "$CLIPS/c.avi" -nv -e $extension
+  check "-e $extension refused" "$STATUS|$ERR|$OUT$(files)" \
+    "255|The $extension image writer cannot write colour frames|"
+done
 run_headless "$CLIPS/c.avi" -nv -e xyz -no
 check "-e xyz without saving" "$STATUS $(timed_names | head -1)" "0 f000.xyz"
 
@@ -16,7 +21,7 @@ check "-e xyz without saving" "$STATUS $(timed_names | head -1)" "0 f000.xyz"
 mkdir -p "$WORK/run$((runs + 1))/f003.jpg"
 run_headless "$CLIPS/c.avi" -nv -sq 0 4
 check "unwritable file status" "$STATUS" 1
-check "unwritable file stderr" "$ERR" "$(printf 'Could not write f003.jpg\n%.0s' 1 2 3 4 5)"
+check "unwritable file stderr" "$ERR" "$(printf 'Could not write f003.jpg: Is a directory\n%.0s' 1 2 3 4 5)"
 check "unwritable file timing" "$(timed_names)" "$(ring_names f jpg 0 4 25)"
 check "other files written" "$(files)" "f000.jpg
 f001.jpg
@@ -25,8 +30,8 @@ f004.jpg"
 
 run_headless "$CLIPS/c.avi" -nv missing/f -sq 0 1
 check "missing directory status" "$STATUS" 1
-check "missing directory stderr" "$(sort <<<"$ERR" | uniq -c | sed 's/^ *//')" "13 Could not write missing/f000.jpg
-12 Could not write missing/f001.jpg"
+check "missing directory stderr" "$(sort <<<"$ERR" | uniq -c | sed 's/^ *//')" "13 Could not write missing/f000.jpg: No such file or directory
+12 Could not write missing/f001.jpg: No such file or directory"
 check "missing directory not made" "$(ls "$DIR")" ""
 
 # Names that cannot be formed are refused before the source opens.
