@@ -11,7 +11,9 @@
 #include <opencv2/videoio.hpp>
 
 #include "cli/argument_parser.h"
+#include "run/console.h"
 #include "run/frame_writer.h"
+#include "run/stop_signal.h"
 
 namespace {
 
@@ -172,19 +174,21 @@ int checkOutputNames(const RunSettings& settings) {
 }
 
 int runCapture(int argc, const char* const* argv) {
-  // Timing lines should appear as frames are written, even through a pipe.
-  std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+  Console console;
+  openConsole(console);
   quietLibraryLogs();
 
   RunSettings settings;
   setDefaultSettings(settings);
   int parsed = parseArguments(argc, argv, settings);
-  if (parsed == HELP_SHOWN) return 0;
+  if (parsed == HELP_SHOWN)
+    return closeConsole(console) == 0 ? 0 : WRITE_FAILED;
   if (parsed != 0) return -1;
 
   if (settings.verbose) printBanner();
   if (checkOutputNames(settings) != 0) return -1;
 
+  catchStopSignals();
   CaptureSource source = chooseSource(argc, argv);
   cv::VideoCapture capture;
   if (!openSource(source, capture)) {
@@ -213,9 +217,12 @@ int runCapture(int argc, const char* const* argv) {
   int32_t index = settings.firstIndex;
   cv::Mat frame;
   int64_t startTick = cv::getTickCount();
-  while (readFrame(capture, frame)) {
+  // A stop signal ends the loop between frames: the frame in hand is either
+  // written and timed or not written at all.
+  while (stopSignal() == 0 && readFrame(capture, frame)) {
     if (showFrames) showFrames = showFrame(frame);
     if (haveWindow && (waitForKey() & 0xFF) == ESC) break;
+    if (stopSignal() != 0) break;
     formatOutputName(settings, index, outputName, sizeof outputName);
     int written =
         settings.saveImages ? writeSlot(writer, outputName, frame) : 0;
@@ -225,13 +232,15 @@ int runCapture(int argc, const char* const* argv) {
       status = WRITE_FAILED;
     }
     index = nextIndex(index, settings);
-    double elapsed = static_cast<double>(cv::getTickCount() - startTick);
-    std::printf("%s | capture time = %.2f ms/frame - fps = %.2f\n", outputName,
-                elapsed * 1000.0 / tickFrequency, tickFrequency / elapsed);
+    printTimingLine(console, outputName,
+                    static_cast<double>(cv::getTickCount() - startTick),
+                    tickFrequency);
     startTick = cv::getTickCount();
   }
 
   capture.release();
   if (haveWindow) destroyWindow();
+  if (stopSignal() != 0) endBySignal(stopSignal());
+  if (closeConsole(console) != 0) status = WRITE_FAILED;
   return status;
 }
