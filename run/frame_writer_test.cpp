@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -70,25 +69,6 @@ TEST_F(FrameWriterTest, ReplacesALinkInsteadOfWritingThroughIt) {
   ASSERT_EQ(writeSlot(writer, path("f000.jpg").c_str(), frame(10)), 0);
   EXPECT_EQ(fs::file_size(target), 11u);
   EXPECT_FALSE(fs::is_symlink(path("f000.jpg")));
-}
-
-TEST_F(FrameWriterTest, NeverReplacesTheInput) {
-  std::string input = path("clip.jpg");
-  std::ofstream(input) << "the video";
-  setUpFrameWriter(writer, input.c_str());
-  EXPECT_EQ(writeSlot(writer, input.c_str(), frame(10)), SLOT_IS_INPUT);
-  EXPECT_EQ(fs::file_size(input), 9u);
-  EXPECT_STREQ(describeWriteFailure(SLOT_IS_INPUT),
-               "it is the video being read");
-}
-
-TEST_F(FrameWriterTest, FailuresLeaveNothingBehind) {
-  EXPECT_EQ(writeSlot(writer, path("missing/f000.jpg").c_str(), frame(1)),
-            ENOENT);
-  fs::create_directory(path("f001.jpg"));
-  EXPECT_EQ(writeSlot(writer, path("f001.jpg").c_str(), frame(1)), EISDIR);
-  EXPECT_EQ(entries(), std::vector<std::string>{"f001.jpg"});
-  EXPECT_STREQ(describeWriteFailure(EISDIR), "Is a directory");
 }
 
 TEST(ImageFormat, ProvedWithAColourFrame) {

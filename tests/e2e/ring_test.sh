@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# The ring as other programs see it: slots read while they are rewritten,
+# runs stopped by signals, writes that fail, and names the run must not
+# destroy.
+source "$(dirname "$0")/lib.sh"
+SLOT_READER=$3
+unset DISPLAY WAYLAND_DISPLAY
+
+new_dir() {  # a new run directory DIR, as run makes
+  runs=$((runs + 1))
+  DIR=$WORK/run$runs
+  mkdir -p "$DIR"
+}
+
+# start ARGS...: starts pellux on the long clip in a new run directory, in
+# the background with job control, so that SIGINT reaches it as from a
+# terminal; sets PID.
+start() {
+  new_dir
+  set -m
+  (cd "$DIR" && exec "$PELLUX" "$CLIPS/long.avi" -nv "$@" >"$WORK/out$runs" 2>"$WORK/err$runs") &
+  PID=$!
+  set +m
+}
+# Waits for the first timing line of the run that start began: from then
+# on its stop signals are caught and its slots exist.
+started() {
+  local i
+  for i in $(seq 200); do
+    grep -q "capture time" "$WORK/out$runs" && return
+    sleep 0.05
+  done
+}
+finished() {  # sets STATUS, OUT and ERR of the run that start began
+  wait "$PID"
+  STATUS=$?
+  OUT=$(cat "$WORK/out$runs")
+  ERR=$(cat "$WORK/err$runs")
+}
+whole_slots() { (cd "$DIR" && "$SLOT_READER" "$@" >/dev/null 2>&1) && echo whole || echo torn; }
+
+# A reader polling a two-slot ring while it is rewritten finds every slot
+# there and whole.
+start -e png -sq 0 1
+(cd "$DIR" && "$SLOT_READER" --until "$WORK/done" f000.png f001.png >"$WORK/reads" 2>/dev/null) &
+reader=$!
+finished
+touch "$WORK/done"
+wait "$reader"
+read -r _ reads _ missing _ torn <"$WORK/reads"
+check "reader saw every slot whole" "$missing $torn $((reads >= 1000))" "0 0 1"
+echo "reader: $(cat "$WORK/reads")"
+
+# A stop signal ends the run by that signal, between frames: every line
+# whole, every slot whole, nothing else left.
+for stop in INT:130:0.1 TERM:143:0.4 HUP:129:0.7; do
+  IFS=: read -r name code delay <<<"$stop"
+  start -e png -sq 0 1
+  started
+  sleep "$delay"
+  kill -s "$name" "$PID"
+  finished
+  check "SIG$name status" "$STATUS" "$code"
+  check "SIG$name stopped the run" "$(($(timed_names | wc -l) < 3000))" 1
+  check "SIG$name last line whole" "$(tail -c 1 "$WORK/out$runs" | od -An -c | tr -d ' ')$(tail -1 <<<"$OUT" | grep -cE "$TIMING_LINE")" '\n1'
+  check "SIG$name slots" "$(whole_slots f000.png f001.png) $(files | tr '\n' ' ')" "whole f000.png f001.png "
+done
+
+# Killed outright, the run leaves whole slots and at most one hidden
+# temporary.
+for delay in 0.1 0.4 0.7; do
+  start -e png -sq 0 1
+  started
+  sleep "$delay"
+  kill -s KILL "$PID"
+  finished
+  check "SIGKILL after $delay s" "$(whole_slots f000.png f001.png) $(($(ls -A "$DIR" | grep -c '^\.pellux-') <= 1))" "whole 1"
+done
+
+# A source that blocks (a FIFO with no writer) holds the run at the first
+# stop signal; a second one ends it at once.
+mkfifo "$WORK/feed"
+"$PELLUX" "$WORK/feed" -nv >/dev/null 2>&1 &
+PID=$!
+for _ in $(seq 200); do  # until it catches SIGTERM (bit 15 of SigCgt)
+  (($(printf '%d' "0x$(awk '/^SigCgt/ { print $2 }' /proc/$PID/status)") & 0x4000)) && break
+  sleep 0.05
+done
+kill -s TERM "$PID"
+sleep 0.2
+kill -0 "$PID" 2>/dev/null && held=held || held=ended
+kill -s TERM "$PID"
+wait "$PID"
+check "blocked source, two signals" "$held $?" "held 143"
+
+# A reader of stdout that goes away stops the run the same way.
+new_dir
+cd "$DIR"
+"$PELLUX" "$CLIPS/long.avi" -nv -e png -sq 0 1 | head -2 >/dev/null
+STATUS=${PIPESTATUS[0]}
+cd - >/dev/null
+check "stdout closed by its reader" "$STATUS $(whole_slots $(files)) $(files | grep -vc '^f00[01].png$')" "141 whole 0"
+
+# Writes that fail keep the slots' previous images: a file-size limit, and
+# a full filesystem where this machine lets us mount one.
+convert_bmp() {  # convert_bmp DIR [SIZE_LIMIT_KIB]: stderr in $WORK/failed
+  (cd "$1" && ulimit -S -f "${2:-unlimited}" &&
+    "$PELLUX" "$CLIPS/c.avi" -nv -e bmp -sq 0 1 >/dev/null 2>"$WORK/failed")
+}
+check_rewrite_failed() {  # check_rewrite_failed NAME STATUS DIR REASON
+  check "$1" "$2 $(grep -c "^Could not write f00[01].bmp: $4\$" "$WORK/failed") $(
+    cmp "$WORK/f000.bmp" "$3/f000.bmp" && cmp "$WORK/f001.bmp" "$3/f001.bmp" &&
+    ls -A "$3" | grep -c '^\.pellux')" "1 25 0"
+}
+mkdir "$WORK/limited"
+convert_bmp "$WORK/limited"
+cp -p "$WORK/limited"/f00[01].bmp "$WORK"
+convert_bmp "$WORK/limited" 40  # below a 160x120 bmp
+check_rewrite_failed "size limit" $? "$WORK/limited" "File too large"
+
+mkdir "$WORK/disk"
+if mount -t tmpfs -o size=256k tmpfs "$WORK/disk" 2>/dev/null; then
+  convert_bmp "$WORK/disk"
+  cp -p "$WORK/disk"/f00[01].bmp "$WORK"
+  dd if=/dev/zero of="$WORK/disk/filler" bs=4k 2>/dev/null
+  convert_bmp "$WORK/disk"
+  check_rewrite_failed "full disk" $? "$WORK/disk" "No space left on device"
+  umount "$WORK/disk"
+else
+  echo "skipping the full-disk case: cannot mount a tmpfs here"
+fi
+
+# A slot that is the video being read is never replaced; the video is
+# converted whole all the same.
+mkdir -p "$WORK/run$((runs + 1))"
+cp "$CLIPS/c.avi" "$WORK/run$((runs + 1))/f000.jpg"
+run_headless f000.jpg -nv -sq 0 3
+check "input as a slot" "$STATUS $(timed_names | wc -l) $(sort -u <<<"$ERR")" \
+  "1 25 Could not write f000.jpg: it is the video being read"
+check "input as a slot unharmed" "$(cmp "$CLIPS/c.avi" "$DIR/f000.jpg" && echo same)" same
+
+# Console output that cannot be delivered is not success.
+new_dir
+(cd "$DIR" && "$PELLUX" "$CLIPS/c.avi" -nv -sq 0 1 >/dev/full 2>"$WORK/full")
+check "stdout full" "$? $(cat "$WORK/full")" "1 Could not write to standard output: No space left on device"
+(cd "$DIR" && "$PELLUX" "$CLIPS/c.avi" -nv -sq 0 1 >&- 2>"$WORK/closed")
+check "stdout closed" "$? $(cat "$WORK/closed") $(files | wc -l)" "1 Could not write to standard output: Bad file descriptor 2"
+
+finish

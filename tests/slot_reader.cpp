@@ -1,0 +1,56 @@
+// Reads ring slots the way another program would and counts the reads that
+// found no file or an image that does not decode. With --until FILE it
+// keeps reading until FILE exists; otherwise it reads each slot once.
+// Prints "reads N missing N torn N"; exits 1 when any read was bad.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <opencv2/imgcodecs.hpp>
+#include <vector>
+
+namespace {
+
+// A png ends with its IEND chunk; a torn one lacks it even where the
+// decoder would make do with the rows it found.
+bool complete(const std::vector<char>& data, const char* name) {
+  static const char IEND[] = "IEND\xae\x42\x60\x82";
+  const char* dot = std::strrchr(name, '.');
+  if (dot == nullptr || std::strcmp(dot, ".png") != 0) return true;
+  return data.size() >= 8 &&
+         std::memcmp(data.data() + data.size() - 8, IEND, 8) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int first = 1;
+  const char* until = nullptr;
+  if (argc > 2 && std::strcmp(argv[1], "--until") == 0) {
+    until = argv[2];
+    first = 3;
+  }
+  std::vector<bool> seen(argc, until == nullptr);
+  long reads = 0, missing = 0, torn = 0;
+  struct stat stop;
+  do {
+    for (int i = first; i < argc; ++i) {
+      std::ifstream in(argv[i], std::ios::binary);
+      if (!in) {
+        missing += seen[i];  // a slot counts once it has been written
+        reads += seen[i];
+        continue;
+      }
+      seen[i] = true;
+      ++reads;
+      std::vector<char> data((std::istreambuf_iterator<char>(in)), {});
+      if (!complete(data, argv[i]) ||
+          cv::imdecode(data, cv::IMREAD_UNCHANGED).empty())
+        ++torn;
+    }
+  } while (until != nullptr && stat(until, &stop) != 0);
+  std::printf("reads %ld missing %ld torn %ld\n", reads, missing, torn);
+  return missing == 0 && torn == 0 ? 0 : 1;
+}
