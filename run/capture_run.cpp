@@ -7,35 +7,17 @@
 #include <cstring>
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
-#include <opencv2/highgui.hpp>
 #include <opencv2/videoio.hpp>
 
 #include "cli/argument_parser.h"
 #include "run/console.h"
+#include "run/frame_window.h"
 #include "run/frame_writer.h"
 #include "run/stop_signal.h"
 
 namespace {
 
 constexpr std::size_t OUTPUT_NAME_SIZE = PATH_MAX;
-constexpr int ESC = 27;
-
-bool hasText(const char* variable) {
-  const char* value = std::getenv(variable);
-  return value != nullptr && value[0] != '\0';
-}
-
-bool displayAvailable() {
-  return hasText("DISPLAY") || hasText("WAYLAND_DISPLAY");
-}
-
-// Qt aborts the whole process when the display that the environment names
-// cannot be reached; with a fallback platform it runs on, off screen.
-void allowOffscreenFallback() {
-  const char* platforms =
-      hasText("DISPLAY") ? "xcb;offscreen" : "wayland;offscreen";
-  setenv("QT_QPA_PLATFORM", platforms, 0);
-}
 
 // The console is ours: the library's warnings (a missing camera, a damaged
 // file) stay off it unless its own log variables ask for them.
@@ -65,39 +47,6 @@ bool readFrame(cv::VideoCapture& capture, cv::Mat& frame) {
     return capture.read(frame) && !frame.empty();
   } catch (const cv::Exception&) {
     return false;  // a source that fails mid-stream has ended
-  }
-}
-
-bool createWindow() {
-  try {
-    cv::namedWindow(WINDOW_NAME, cv::WINDOW_NORMAL);
-    return true;
-  } catch (const cv::Exception&) {
-    return false;
-  }
-}
-
-bool showFrame(const cv::Mat& frame) {
-  try {
-    cv::imshow(WINDOW_NAME, frame);
-    return true;
-  } catch (const cv::Exception&) {
-    return false;
-  }
-}
-
-int waitForKey() {
-  try {
-    return cv::waitKey(10);
-  } catch (const cv::Exception&) {
-    return -1;
-  }
-}
-
-void destroyWindow() {
-  try {
-    cv::destroyWindow(WINDOW_NAME);
-  } catch (const cv::Exception&) {
   }
 }
 
@@ -202,13 +151,9 @@ int runCapture(int argc, const char* const* argv) {
 
   // Without a display there is no window to show frames in or to press
   // ESC in, so the run goes on without one.
-  bool haveWindow = false;
-  if (displayAvailable()) {
-    allowOffscreenFallback();
-    haveWindow = createWindow();
-  } else if (settings.showImages && settings.verbose) {
+  bool haveWindow = displayAvailable() && createWindow();
+  if (!displayAvailable() && settings.showImages && settings.verbose)
     std::printf("No display available: frames are not shown.\n");
-  }
   bool showFrames = haveWindow && settings.showImages;
 
   int status = 0;

@@ -5,7 +5,6 @@
 
 #include "cli/run_settings.h"
 
-constexpr char WINDOW_NAME[] = "pellux";
 constexpr int WRITE_FAILED = 1;  // exit status when some frame was not written
 
 struct CaptureSource {

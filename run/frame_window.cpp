@@ -1,0 +1,78 @@
+#include "run/frame_window.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <opencv2/highgui.hpp>
+#include <thread>
+
+namespace {
+
+constexpr std::chrono::milliseconds KEY_WAIT(10);
+
+bool hasText(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value != nullptr && value[0] != '\0';
+}
+
+// Qt aborts the whole process when the display that the environment names
+// cannot be reached; with a fallback platform it runs on, off screen.
+void allowOffscreenFallback() {
+  const char* platforms =
+      hasText("DISPLAY") ? "xcb;offscreen" : "wayland;offscreen";
+  setenv("QT_QPA_PLATFORM", platforms, 0);
+}
+
+}  // namespace
+
+bool displayAvailable() {
+  return hasText("DISPLAY") || hasText("WAYLAND_DISPLAY");
+}
+
+bool createWindow() {
+  allowOffscreenFallback();
+  try {
+    cv::namedWindow(WINDOW_NAME, cv::WINDOW_NORMAL);
+    return true;
+  } catch (const cv::Exception&) {
+    return false;
+  }
+}
+
+bool showFrame(const cv::Mat& frame) {
+  try {
+    cv::imshow(WINDOW_NAME, frame);
+    return true;
+  } catch (const cv::Exception&) {
+    return false;
+  }
+}
+
+int waitForKey() {
+  // The library's own wait of 10 ms runs the events until its timer has
+  // been seen, some milliseconds late. Short waits are polled instead
+  // until the time is nearly up; the rest, shorter than the last poll
+  // took, is slept.
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + KEY_WAIT;
+  Clock::duration lastPoll(0);
+  for (;;) {
+    Clock::time_point start = Clock::now();
+    if (deadline - start < lastPoll) break;
+    int key = -1;
+    try {
+      key = cv::waitKey(1);
+    } catch (const cv::Exception&) {
+    }
+    if (key >= 0) return key;
+    lastPoll = Clock::now() - start;
+  }
+  std::this_thread::sleep_until(deadline);
+  return -1;
+}
+
+void destroyWindow() {
+  try {
+    cv::destroyWindow(WINDOW_NAME);
+  } catch (const cv::Exception&) {
+  }
+}

@@ -1,0 +1,22 @@
+// The window that shows the frames, and the key wait of each cycle.
+#pragma once
+
+#include <opencv2/core/mat.hpp>
+
+constexpr char WINDOW_NAME[] = "pellux";
+constexpr int ESC = 27;
+
+// Whether the environment names a display to open the window on.
+bool displayAvailable();
+
+// Creates the window, resizable by the user. Returns false if it could not.
+bool createWindow();
+
+// Draws frame in the window. Returns false if it could not.
+bool showFrame(const cv::Mat& frame);
+
+// Lets the window process its events for 10 ms, returning at once with the
+// code of a key pressed in it; -1 when none was.
+int waitForKey();
+
+void destroyWindow();
