@@ -11,6 +11,7 @@
 
 #include "cli/argument_parser.h"
 #include "run/console.h"
+#include "run/frame_handoff.h"
 #include "run/frame_window.h"
 #include "run/frame_writer.h"
 #include "run/stop_signal.h"
@@ -156,32 +157,25 @@ int runCapture(int argc, const char* const* argv) {
     std::printf("No display available: frames are not shown.\n");
   bool showFrames = haveWindow && settings.showImages;
 
-  int status = 0;
-  const double tickFrequency = cv::getTickFrequency();  // ticks per second
+  // Each frame is written and timed on a second thread while the next is
+  // taken and shown. The capture decodes into the buffer that is not in
+  // flight, so frames are handed over without a copy.
+  FrameHandoff handoff;
+  startHandoff(handoff, writer, console);
+  cv::Mat frames[2];
   char outputName[OUTPUT_NAME_SIZE];
   int32_t index = settings.firstIndex;
-  cv::Mat frame;
-  int64_t startTick = cv::getTickCount();
-  // A stop signal ends the loop between frames: the frame in hand is either
-  // written and timed or not written at all.
-  while (stopSignal() == 0 && readFrame(capture, frame)) {
-    if (showFrames) showFrames = showFrame(frame);
+  // A stop signal ends the loop between frames: the frame in hand is not
+  // written, the one in flight is completed.
+  for (int k = 0; stopSignal() == 0 && readFrame(capture, frames[k]); k ^= 1) {
+    if (showFrames) showFrames = showFrame(frames[k]);
     if (haveWindow && (waitForKey() & 0xFF) == ESC) break;
     if (stopSignal() != 0) break;
     formatOutputName(settings, index, outputName, sizeof outputName);
-    int written =
-        settings.saveImages ? writeSlot(writer, outputName, frame) : 0;
-    if (written != 0) {
-      std::fprintf(stderr, "Could not write %s: %s\n", outputName,
-                   describeWriteFailure(written));
-      status = WRITE_FAILED;
-    }
+    handOver(handoff, frames[k], outputName, settings.saveImages);
     index = nextIndex(index, settings);
-    printTimingLine(console, outputName,
-                    static_cast<double>(cv::getTickCount() - startTick),
-                    tickFrequency);
-    startTick = cv::getTickCount();
   }
+  int status = finishHandoff(handoff) ? 0 : WRITE_FAILED;
 
   capture.release();
   if (haveWindow) destroyWindow();
