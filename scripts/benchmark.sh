@@ -39,7 +39,7 @@ figure() { awk -v n="$1" -v c="$2" '$1 == n { print $c }' "$work/runs" | median;
 ratio() {  # ratio A B: median over rounds of A's wall over B's
   paste <(awk -v n="$1" '$1 == n { print $2 }' "$work/runs") \
     <(awk -v n="$2" '$1 == n { print $2 }' "$work/runs") |
-    awk '{ print $1 / $2 }' | median
+    awk '{ printf "%.2f\n", $1 / $2 }' | median
 }
 cycle_ms() { grep -o 'capture time = [0-9.]*' "$1" | awk '{ s += $4 } END { printf "%.2f", s / NR }'; }
 
