@@ -152,8 +152,9 @@ int runCapture(int argc, const char* const* argv) {
 
   // Without a display there is no window to show frames in or to press
   // ESC in, so the run goes on without one.
-  bool haveWindow = displayAvailable() && createWindow();
-  if (!displayAvailable() && settings.showImages && settings.verbose)
+  bool haveDisplay = displayAvailable();
+  bool haveWindow = haveDisplay && createWindow();
+  if (!haveDisplay && settings.showImages && settings.verbose)
     std::printf("No display available: frames are not shown.\n");
   bool showFrames = haveWindow && settings.showImages;
 
@@ -161,7 +162,7 @@ int runCapture(int argc, const char* const* argv) {
   // taken and shown. The capture decodes into the buffer that is not in
   // flight, so frames are handed over without a copy.
   FrameHandoff handoff;
-  startHandoff(handoff, writer, console);
+  startHandoff(handoff, writer, console, settings.saveImages);
   cv::Mat frames[2];
   char outputName[OUTPUT_NAME_SIZE];
   int32_t index = settings.firstIndex;
@@ -172,7 +173,7 @@ int runCapture(int argc, const char* const* argv) {
     if (haveWindow && (waitForKey() & 0xFF) == ESC) break;
     if (stopSignal() != 0) break;
     formatOutputName(settings, index, outputName, sizeof outputName);
-    handOver(handoff, frames[k], outputName, settings.saveImages);
+    handOver(handoff, frames[k], outputName);
     index = nextIndex(index, settings);
   }
   int status = finishHandoff(handoff) ? 0 : WRITE_FAILED;

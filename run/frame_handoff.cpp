@@ -43,10 +43,11 @@ void waitUntilIdle(FrameHandoff& handoff, std::unique_lock<std::mutex>& lock) {
 
 }  // namespace
 
-void startHandoff(FrameHandoff& handoff, FrameWriter& writer,
-                  Console& console) {
+void startHandoff(FrameHandoff& handoff, FrameWriter& writer, Console& console,
+                  bool save) {
   handoff.writer = &writer;
   handoff.console = &console;
+  handoff.save = save;
   handoff.tickFrequency = cv::getTickFrequency();
   handoff.lastLineTick = cv::getTickCount();
   handoff.writeFailed = false;
@@ -55,12 +56,10 @@ void startHandoff(FrameHandoff& handoff, FrameWriter& writer,
   handoff.thread = std::thread(completeFrames, &handoff);
 }
 
-void handOver(FrameHandoff& handoff, const cv::Mat& frame, const char* name,
-              bool save) {
+void handOver(FrameHandoff& handoff, const cv::Mat& frame, const char* name) {
   std::unique_lock<std::mutex> lock(handoff.mutex);
   waitUntilIdle(handoff, lock);
   handoff.frame = frame;
-  handoff.save = save;
   std::snprintf(handoff.name, sizeof handoff.name, "%s", name);
   handoff.pending = true;
   handoff.changed.notify_all();

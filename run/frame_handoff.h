@@ -16,6 +16,7 @@
 struct FrameHandoff {
   FrameWriter* writer;
   Console* console;
+  bool save;             // write the frames, not only time them
   double tickFrequency;  // ticks per second
   int64_t lastLineTick;  // when the previous timing line was printed
   bool writeFailed;      // some frame could not be written
@@ -25,20 +26,20 @@ struct FrameHandoff {
   bool pending;  // a frame is handed over and not yet complete
   bool closing;
   cv::Mat frame;  // shares the pixels of the frame handed over
-  bool save;
   char name[PATH_MAX];
   std::thread thread;
 };
 
-// Starts the thread. Timing starts now: the first line gives the time from
-// here to its frame's slot being in place.
-void startHandoff(FrameHandoff& handoff, FrameWriter& writer, Console& console);
+// Starts the thread; frames are written when save is set, and timed. Timing
+// starts now: the first line gives the time from here to its frame's slot
+// being in place.
+void startHandoff(FrameHandoff& handoff, FrameWriter& writer, Console& console,
+                  bool save);
 
-// Hands over frame, to be written to name when save is set and timed, once
-// the frame before it is complete. The pixels are not copied: the caller
-// must not change them until the next handOver or finishHandoff returns.
-void handOver(FrameHandoff& handoff, const cv::Mat& frame, const char* name,
-              bool save);
+// Hands over frame, to be completed as name once the frame before it is
+// complete. The pixels are not copied: the caller must not change them
+// until the next handOver or finishHandoff returns.
+void handOver(FrameHandoff& handoff, const cv::Mat& frame, const char* name);
 
 // Completes the frame in flight and ends the thread. Returns true when
 // every frame handed over was written.

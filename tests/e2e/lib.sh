@@ -20,11 +20,17 @@ HEADLESS_NOTICE='No display available: frames are not shown.'
 # caller made it first to put something in it), with whatever environment
 # the caller put in front; sets OUT, ERR and STATUS.
 run() {
+  new_dir
+  (cd "$DIR" && "$PELLUX" "$@" >"$WORK/out$runs" 2>"$WORK/err$runs")
+  collect $?
+}
+new_dir() {  # the next run's directory DIR, made if it is not there yet
   runs=$((runs + 1))
   DIR=$WORK/run$runs
   mkdir -p "$DIR"
-  (cd "$DIR" && "$PELLUX" "$@" >"$WORK/out$runs" 2>"$WORK/err$runs")
-  STATUS=$?
+}
+collect() {  # collect STATUS: sets STATUS, and OUT and ERR of this run
+  STATUS=$1
   OUT=$(cat "$WORK/out$runs")
   ERR=$(cat "$WORK/err$runs")
 }

@@ -6,12 +6,6 @@ source "$(dirname "$0")/lib.sh"
 SLOT_READER=$3
 unset DISPLAY WAYLAND_DISPLAY
 
-new_dir() {  # a new run directory DIR, as run makes
-  runs=$((runs + 1))
-  DIR=$WORK/run$runs
-  mkdir -p "$DIR"
-}
-
 # start ARGS...: starts pellux on the long clip in a new run directory, in
 # the background with job control, so that SIGINT reaches it as from a
 # terminal; sets PID.
@@ -33,9 +27,7 @@ started() {
 }
 finished() {  # sets STATUS, OUT and ERR of the run that start began
   wait "$PID"
-  STATUS=$?
-  OUT=$(cat "$WORK/out$runs")
-  ERR=$(cat "$WORK/err$runs")
+  collect $?
 }
 whole_slots() { (cd "$DIR" && "$SLOT_READER" "$@" >/dev/null 2>&1) && echo whole || echo torn; }
 
