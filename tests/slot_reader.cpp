@@ -1,7 +1,9 @@
 // Reads ring slots the way another program would and counts the reads that
-// found no file or an image that does not decode. With --until FILE it
-// keeps reading until FILE exists; otherwise it reads each slot once.
-// Prints "reads N missing N torn N"; exits 1 when any read was bad.
+// found no file or an image that does not decode, and the reads that found
+// a slot replaced since its previous read. With --until FILE it keeps
+// reading until FILE exists; otherwise it reads each slot once.
+// Prints "reads N missing N torn N replaced N"; exits 1 when any read was
+// bad.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -33,7 +35,8 @@ int main(int argc, char** argv) {
     first = 3;
   }
   std::vector<bool> seen(argc, until == nullptr);
-  long reads = 0, missing = 0, torn = 0;
+  std::vector<std::vector<char>> previous(argc);
+  long reads = 0, missing = 0, torn = 0, replaced = 0;
   struct stat stop;
   do {
     for (int i = first; i < argc; ++i) {
@@ -43,14 +46,17 @@ int main(int argc, char** argv) {
         reads += seen[i];
         continue;
       }
-      seen[i] = true;
       ++reads;
       std::vector<char> data((std::istreambuf_iterator<char>(in)), {});
+      if (!previous[i].empty() && data != previous[i]) ++replaced;
+      seen[i] = true;
       if (!complete(data, argv[i]) ||
           cv::imdecode(data, cv::IMREAD_UNCHANGED).empty())
         ++torn;
+      previous[i] = std::move(data);
     }
   } while (until != nullptr && stat(until, &stop) != 0);
-  std::printf("reads %ld missing %ld torn %ld\n", reads, missing, torn);
+  std::printf("reads %ld missing %ld torn %ld replaced %ld\n", reads, missing,
+              torn, replaced);
   return missing == 0 && torn == 0 ? 0 : 1;
 }
