@@ -18,7 +18,8 @@ start() {
 }
 # started [N]: waits until the run that start began has printed N timing
 # lines (1 by default), or has ended: from the first line on its stop
-# signals are caught and its slots exist.
+# signals are caught, and from the second both slots of a two-slot ring
+# exist.
 started() {
   while [ "$(grep -c "capture time" "$WORK/out$runs")" -lt "${1:-1}" ] &&
     kill -0 "$PID" 2>/dev/null; do
@@ -46,7 +47,7 @@ echo "reader: $(cat "$WORK/reads")"
 
 # A stop signal ends the run by that signal, between frames: every line
 # whole, every slot whole, nothing else left.
-for stop in INT:130:1 TERM:143:100 HUP:129:500; do
+for stop in INT:130:2 TERM:143:100 HUP:129:500; do
   IFS=: read -r name code lines <<<"$stop"
   start -e png -sq 0 1
   started "$lines"
@@ -60,7 +61,7 @@ done
 
 # Killed outright, the run leaves whole slots and at most one hidden
 # temporary.
-for lines in 1 100 500; do
+for lines in 2 100 500; do
   start -e png -sq 0 1
   started "$lines"
   kill -s KILL "$PID"
