@@ -3,7 +3,8 @@
 // a slot replaced since its previous read. With --until FILE it keeps
 // reading until FILE exists; otherwise it reads each slot once.
 // Prints "reads N missing N torn N replaced N"; exits 1 when any read was
-// bad.
+// bad. With --numbers it prints the frame number that each slot's picture
+// carries (as the test camera draws it), or -1 where it carries none.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -25,9 +26,30 @@ bool complete(const std::vector<char>& data, const char* name) {
          std::memcmp(data.data() + data.size() - 8, IEND, 8) == 0;
 }
 
+// The test camera's frames carry their number in 32 blocks across the top,
+// most significant bit first, white for one, with the inverted blocks below.
+long frameNumber(const char* name) {
+  cv::Mat picture = cv::imread(name, cv::IMREAD_GRAYSCALE);
+  if (picture.cols < 32 || picture.rows < 16) return -1;
+  int blockWidth = picture.cols / 32, blockHeight = picture.rows / 16;
+  unsigned long number = 0;
+  for (int block = 0; block < 32; ++block) {
+    int x = block * blockWidth + blockWidth / 2;
+    bool bit = picture.at<unsigned char>(blockHeight / 2, x) > 128;
+    bool inverted = picture.at<unsigned char>(blockHeight * 3 / 2, x) > 128;
+    if (bit == inverted) return -1;
+    number = number << 1 | bit;
+  }
+  return static_cast<long>(number);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--numbers") == 0) {
+    for (int i = 2; i < argc; ++i) std::printf("%ld\n", frameNumber(argv[i]));
+    return 0;
+  }
   int first = 1;
   const char* until = nullptr;
   if (argc > 2 && std::strcmp(argv[1], "--until") == 0) {
