@@ -8,8 +8,10 @@
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/videoio.hpp>
+#include <string>
 
 #include "cli/argument_parser.h"
+#include "run/camera.h"
 #include "run/console.h"
 #include "run/frame_handoff.h"
 #include "run/frame_window.h"
@@ -30,17 +32,25 @@ void quietLibraryLogs() {
 }
 
 bool openSource(const CaptureSource& source, cv::VideoCapture& capture) {
+  switch (source.kind) {
+    case SourceKind::CameraIndex:
+      return openCamera(source.cameraIndex, capture);
+    case SourceKind::CameraDevice:
+      return openCamera(source.path, capture);
+    case SourceKind::VideoFile:
+      break;
+  }
   try {
     // Files go to FFmpeg alone: the other backends would also try to read a
     // file that FFmpeg refused, and GStreamer then prints its own errors.
-    if (source.isCamera)
-      capture.open(source.cameraIndex);
-    else
-      capture.open(source.fileName, cv::CAP_FFMPEG);
-    return capture.isOpened();
+    return capture.open(source.path, cv::CAP_FFMPEG) && capture.isOpened();
   } catch (const cv::Exception&) {
     return false;
   }
+}
+
+bool isCamera(const CaptureSource& source) {
+  return source.kind != SourceKind::VideoFile;
 }
 
 bool readFrame(cv::VideoCapture& capture, cv::Mat& frame) {
@@ -66,12 +76,12 @@ int checkNameFits(const RunSettings& settings, int32_t index, char* name) {
   return -1;
 }
 
-// The file that the source reads, which no slot may replace.
-void inputPathOf(const CaptureSource& source, char (&path)[OUTPUT_NAME_SIZE]) {
-  if (source.isCamera)
-    std::snprintf(path, sizeof path, "/dev/video%d", source.cameraIndex);
-  else
-    std::snprintf(path, sizeof path, "%s", source.fileName);
+// The file or device that the source reads, which no slot may replace and
+// which messages about a camera name.
+std::string inputPathOf(const CaptureSource& source) {
+  return source.kind == SourceKind::CameraIndex
+             ? cameraDevicePath(source.cameraIndex)
+             : source.path;
 }
 
 void printBanner() {
@@ -87,17 +97,14 @@ void printBanner() {
 }  // namespace
 
 CaptureSource chooseSource(int argc, const char* const* argv) {
-  CaptureSource source = {true, 0, nullptr};
-  if (argc < 2 || isOption(argv[1])) return source;
+  if (argc < 2 || isOption(argv[1]))
+    return {SourceKind::CameraIndex, 0, nullptr};
   const char* first = argv[1];
   if (argc == 2 && std::strlen(first) == 1 &&
-      std::isdigit(static_cast<unsigned char>(first[0]))) {
-    source.cameraIndex = first[0] - '0';
-    return source;
-  }
-  source.isCamera = false;
-  source.fileName = first;
-  return source;
+      std::isdigit(static_cast<unsigned char>(first[0])))
+    return {SourceKind::CameraIndex, first[0] - '0', nullptr};
+  if (isCameraDevice(first)) return {SourceKind::CameraDevice, 0, first};
+  return {SourceKind::VideoFile, 0, first};
 }
 
 int32_t nextIndex(int32_t index, const RunSettings& settings) {
@@ -131,8 +138,7 @@ int runCapture(int argc, const char* const* argv) {
   RunSettings settings;
   setDefaultSettings(settings);
   int parsed = parseArguments(argc, argv, settings);
-  if (parsed == HELP_SHOWN)
-    return closeConsole(console) == 0 ? 0 : WRITE_FAILED;
+  if (parsed == HELP_SHOWN) return closeConsole(console) == 0 ? 0 : RUN_FAILED;
   if (parsed != 0) return -1;
 
   if (settings.verbose) printBanner();
@@ -140,15 +146,17 @@ int runCapture(int argc, const char* const* argv) {
 
   catchStopSignals();
   CaptureSource source = chooseSource(argc, argv);
+  const std::string inputPath = inputPathOf(source);
   cv::VideoCapture capture;
   if (!openSource(source, capture)) {
     std::fprintf(stderr, "Could not initialize capturing...\n");
+    if (isCamera(source))
+      std::fprintf(stderr, "%s: %s\n", inputPath.c_str(),
+                   cameraFailureReason(inputPath.c_str()).c_str());
     return -1;
   }
   FrameWriter writer;
-  char inputPath[OUTPUT_NAME_SIZE];
-  inputPathOf(source, inputPath);
-  setUpFrameWriter(writer, inputPath);
+  setUpFrameWriter(writer, inputPath.c_str());
 
   // Without a display there is no window to show frames in or to press
   // ESC in, so the run goes on without one.
@@ -168,7 +176,14 @@ int runCapture(int argc, const char* const* argv) {
   int32_t index = settings.firstIndex;
   // A stop signal ends the loop between frames: the frame in hand is not
   // written, the one in flight is completed.
-  for (int k = 0; stopSignal() == 0 && readFrame(capture, frames[k]); k ^= 1) {
+  bool sourceEnded = false;
+  bool windowFitted = !haveWindow;
+  for (int k = 0; stopSignal() == 0; k ^= 1) {
+    if (!readFrame(capture, frames[k])) {
+      sourceEnded = stopSignal() == 0;
+      break;
+    }
+    if (!windowFitted) windowFitted = fitWindow(frames[k]);
     if (showFrames) showFrames = showFrame(frames[k]);
     if (haveWindow && (waitForKey() & 0xFF) == ESC) break;
     if (stopSignal() != 0) break;
@@ -176,11 +191,19 @@ int runCapture(int argc, const char* const* argv) {
     handOver(handoff, frames[k], outputName);
     index = nextIndex(index, settings);
   }
-  int status = finishHandoff(handoff) ? 0 : WRITE_FAILED;
+  int status = finishHandoff(handoff) ? 0 : RUN_FAILED;
+  // The end of a file is the end of the run; a camera has no end, so one
+  // that stops giving frames (unplugged, failed, silent) is a failure that
+  // a script or a service manager must see.
+  if (sourceEnded && isCamera(source)) {
+    std::fprintf(stderr, "%s: the camera stopped giving frames\n",
+                 inputPath.c_str());
+    status = RUN_FAILED;
+  }
 
   capture.release();
   if (haveWindow) destroyWindow();
   if (stopSignal() != 0) endBySignal(stopSignal());
-  if (closeConsole(console) != 0) status = WRITE_FAILED;
+  if (closeConsole(console) != 0) status = RUN_FAILED;
   return status;
 }

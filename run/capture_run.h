@@ -5,17 +5,20 @@
 
 #include "cli/run_settings.h"
 
-constexpr int WRITE_FAILED = 1;  // exit status when some frame was not written
+// Exit status when some frame was not written or a camera stopped.
+constexpr int RUN_FAILED = 1;
+
+enum class SourceKind { CameraIndex, CameraDevice, VideoFile };
 
 struct CaptureSource {
-  bool isCamera;
-  int cameraIndex;       // when isCamera
-  const char* fileName;  // otherwise
+  SourceKind kind;
+  int cameraIndex;   // for CameraIndex
+  const char* path;  // for CameraDevice and VideoFile
 };
 
-// Chooses camera or video file from the raw command line: no arguments or
-// an option first is camera 0, a lone digit is that camera, anything else
-// first is the video file it names.
+// Chooses the source from the raw command line: no arguments or an option
+// first is camera 0, a lone digit is that camera, a character device first
+// is that camera, anything else first is the video file it names.
 CaptureSource chooseSource(int argc, const char* const* argv);
 
 // The index that follows index in the cycle firstIndex..lastIndex, without
@@ -28,5 +31,5 @@ int32_t nextIndex(int32_t index, const RunSettings& settings);
 int checkOutputNames(const RunSettings& settings);
 
 // The program: returns its exit status (0, -1 when nothing could start,
-// WRITE_FAILED when a frame could not be written).
+// RUN_FAILED when a frame could not be written or a camera stopped).
 int runCapture(int argc, const char* const* argv);

@@ -14,14 +14,19 @@ CaptureSource sourceFor(std::vector<const char*> arguments) {
 
 void expectCamera(std::vector<const char*> arguments, int index) {
   CaptureSource source = sourceFor(arguments);
-  EXPECT_TRUE(source.isCamera);
+  EXPECT_EQ(source.kind, SourceKind::CameraIndex);
   EXPECT_EQ(source.cameraIndex, index);
 }
 
-void expectFile(std::vector<const char*> arguments, const char* name) {
+void expectPath(std::vector<const char*> arguments, SourceKind kind,
+                const char* path) {
   CaptureSource source = sourceFor(arguments);
-  EXPECT_FALSE(source.isCamera);
-  EXPECT_STREQ(source.fileName, name);
+  EXPECT_EQ(source.kind, kind);
+  EXPECT_STREQ(source.path, path);
+}
+
+void expectFile(std::vector<const char*> arguments, const char* name) {
+  expectPath(arguments, SourceKind::VideoFile, name);
 }
 
 TEST(SourceChoice, CamerasByNumber) {
@@ -41,6 +46,13 @@ TEST(SourceChoice, AnythingElseFirstIsAFile) {
   expectFile({"a"}, "a");
   expectFile({"1", "out"}, "1");  // two arguments: not camera 1
   expectFile({"clip.avi", "out", "-sq", "3", "3"}, "clip.avi");
+  expectFile({"/dev"}, "/dev");  // a directory is not a device
+}
+
+TEST(SourceChoice, ADeviceFirstIsACameraWithItsOptions) {
+  expectPath({"/dev/null"}, SourceKind::CameraDevice, "/dev/null");
+  expectPath({"/dev/null", "-nv", "-sq", "0", "99"}, SourceKind::CameraDevice,
+             "/dev/null");
 }
 
 TEST(IndexCycle, RunsFromFirstToLastAndStartsAgain) {

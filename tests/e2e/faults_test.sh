@@ -66,11 +66,13 @@ if ls /dev/video* >/dev/null 2>&1; then
   echo "skipping the missing-camera cases: this machine has a camera"
 else
   run_headless
-  check "no camera" "$STATUS|$ERR|$OUT" "255|Could not initialize capturing...|Verbose is on.
+  check "no camera" "$STATUS|$ERR|$OUT" "255|Could not initialize capturing...
+/dev/video0: No such file or directory|Verbose is on.
 $BANNER"
-  for arguments in "7" "-nd" "-nv -sq 0 99"; do
-    run_headless $arguments
-    check "no camera ($arguments)" "$STATUS|$ERR" "255|Could not initialize capturing..."
+  for arguments in "7:7" "-nd:0" "-nv -sq 0 99:0"; do
+    run_headless ${arguments%:*}
+    check "no camera (${arguments%:*})" "$STATUS|$ERR" "255|Could not initialize capturing...
+/dev/video${arguments##*:}: No such file or directory"
   done
 fi
 

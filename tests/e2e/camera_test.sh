@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Camera runs, on the test camera: frames in order, a camera that is
+# unplugged or hangs, stop signals, and cameras that do not open.
+# Usage: camera_test.sh PELLUX CLIPS SLOT_READER TEST_CAMERA_LIBRARY
+source "$(dirname "$0")/lib.sh"
+SLOT_READER=$3
+CAMERA=$4
+unset DISPLAY WAYLAND_DISPLAY
+# The camera is loaded ahead of a sanitizer's runtime.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
+
+# on_camera [SETTING=VALUE...] -- ARGS...: runs pellux with the test camera
+# set up by the TEST_CAMERA_ settings, as run does.
+on_camera() {
+  local settings=()
+  while [ "$1" != -- ]; do settings+=("$1") && shift; done
+  shift
+  new_dir
+  (cd "$DIR" && env "${settings[@]}" LD_PRELOAD="$CAMERA" "$PELLUX" "$@" \
+    >"$WORK/out$runs" 2>"$WORK/err$runs")
+  collect $?
+}
+# start_on_camera as on_camera, in the background with job control so that
+# SIGINT reaches it; sets PID.
+start_on_camera() {
+  local settings=()
+  while [ "$1" != -- ]; do settings+=("$1") && shift; done
+  shift
+  new_dir
+  set -m
+  (cd "$DIR" && exec env "${settings[@]}" LD_PRELOAD="$CAMERA" "$PELLUX" "$@" \
+    >"$WORK/out$runs" 2>"$WORK/err$runs") &
+  PID=$!
+  set +m
+}
+printed() {  # printed N: waits for N timing lines, or the end of the run
+  while [ "$(grep -c "capture time" "$WORK/out$runs")" -lt "$1" ] &&
+    kill -0 "$PID" 2>/dev/null; do
+    sleep 0.02
+  done
+}
+# The slots as a reader finds them, and whether the frame numbers their
+# pictures carry rise strictly in the order they were written.
+slots() {
+  local names
+  names=$(files | tr '\n' ' ')
+  (cd "$DIR" && "$SLOT_READER" $names >/dev/null 2>&1) && echo -n "whole " || echo -n "torn "
+  (cd "$DIR" && "$SLOT_READER" --numbers $names) |
+    awk '$1 < 0 || (NR > 1 && $1 <= last) { bad = 1 } { last = $1 }
+         END { print (NR > 0 && !bad) ? "in order" : "out of order" }'
+}
+hidden() { ls -A "$DIR" | grep -c '^\.'; }
+STOPPED="the camera stopped giving frames"
+
+# Camera 0 until it is unplugged: every frame it gave written in order, in
+# whole slots, and the stop is a failure with its reason.
+on_camera TEST_CAMERA_UNPLUG_AFTER=30 -- -nv -sq 0 99
+check "unplugged status and reason" "$STATUS|$ERR" "1|/dev/video0: $STOPPED"
+check "unplugged frames" "$(slots) $(hidden)" "whole in order 0"
+check "unplugged lines name the slots" "$(timed_names)" "$(files)"
+
+# A device path is a camera, with the options after it.
+on_camera TEST_CAMERA_INDEX=3 TEST_CAMERA_UNPLUG_AFTER=30 -- /dev/video3 -nv -e png -sq 0 99
+check "device path" "$STATUS|$ERR|$(slots)" "1|/dev/video3: $STOPPED|whole in order"
+check "device path options" "$(files | head -1)" "f000.png"
+
+# A camera that offers only MJPEG.
+on_camera TEST_CAMERA_FORMATS=MJPG TEST_CAMERA_UNPLUG_AFTER=30 -- -nv -sq 0 99
+check "MJPEG camera" "$STATUS|$ERR|$(slots)" "1|/dev/video0: $STOPPED|whole in order"
+
+# A camera that hangs ends the run by itself once the backend stops waiting.
+on_camera TEST_CAMERA_HANG_AFTER=10 -- -nv -sq 0 99
+check "hung camera" "$STATUS|$ERR|$(slots)" "1|/dev/video0: $STOPPED|whole in order"
+
+# One SIGTERM ends a run waiting on a hung camera: with the backend told to
+# wait an hour, nothing else could end it.
+start_on_camera TEST_CAMERA_HANG_AFTER=10 OPENCV_VIDEOIO_V4L_SELECT_TIMEOUT=3600 -- -nv -sq 0 99
+printed 9  # all it gave: the backend drops the first frame
+kill -s TERM "$PID"
+wait "$PID"
+collect $?
+check "SIGTERM on a hung camera" "$STATUS|$ERR|$(slots)" "143||whole in order"
+
+start_on_camera -- -nv -sq 0 1
+printed 2
+kill -s INT "$PID"
+wait "$PID"
+collect $?
+check "SIGINT" "$STATUS|$ERR|$(slots) $(hidden)" "130||whole in order 0"
+
+# Cameras that do not open say why, after the usual line.
+for failure in "TEST_CAMERA_OPEN_ERRNO=13:Permission denied (is the user in the video group?)" \
+  "TEST_CAMERA_OPEN_ERRNO=2:No such file or directory" \
+  "TEST_CAMERA_BUSY=1:Device or resource busy (is another program using it?)"; do
+  on_camera "${failure%%:*}" -- -nv
+  check "${failure%%:*}" "$STATUS|$ERR|$OUT$(files)" "255|Could not initialize capturing...
+/dev/video0: ${failure#*:}|"
+done
+
+finish
