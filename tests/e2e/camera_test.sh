@@ -34,7 +34,7 @@ start_on_camera() {
   set +m
 }
 printed() {  # printed N: waits for N timing lines, or the end of the run
-  while [ "$(grep -c "capture time" "$WORK/out$runs")" -lt "$1" ] &&
+  while [ "$(cat "$WORK/out$runs" 2>/dev/null | grep -c "capture time")" -lt "$1" ] &&
     kill -0 "$PID" 2>/dev/null; do
     sleep 0.02
   done

@@ -17,11 +17,12 @@ start() {
   set +m
 }
 # started [N]: waits until the run that start began has printed N timing
-# lines (1 by default), or has ended: from the first line on its stop
+# lines (1 by default), or has ended (its output file may not exist yet
+# when this starts looking): from the first line on its stop
 # signals are caught, and from the second both slots of a two-slot ring
 # exist.
 started() {
-  while [ "$(grep -c "capture time" "$WORK/out$runs")" -lt "${1:-1}" ] &&
+  while [ "$(cat "$WORK/out$runs" 2>/dev/null | grep -c "capture time")" -lt "${1:-1}" ] &&
     kill -0 "$PID" 2>/dev/null; do
     sleep 0.02
   done
