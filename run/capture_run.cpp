@@ -183,7 +183,10 @@ int runCapture(int argc, const char* const* argv) {
       sourceEnded = stopSignal() == 0;
       break;
     }
-    if (!windowFitted) windowFitted = fitWindow(frames[k]);
+    if (!windowFitted) {
+      fitWindow(frames[k]);
+      windowFitted = true;
+    }
     if (showFrames) showFrames = showFrame(frames[k]);
     if (haveWindow && (waitForKey() & 0xFF) == ESC) break;
     if (stopSignal() != 0) break;

@@ -38,12 +38,11 @@ bool createWindow() {
   }
 }
 
-bool fitWindow(const cv::Mat& frame) {
+void fitWindow(const cv::Mat& frame) {
   try {
     cv::resizeWindow(WINDOW_NAME, frame.cols, frame.rows);
   } catch (const cv::Exception&) {
   }
-  return true;
 }
 
 bool showFrame(const cv::Mat& frame) {

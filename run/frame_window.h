@@ -13,8 +13,8 @@ bool displayAvailable();
 bool createWindow();
 
 // Sizes the window to show frame at its own size; the user can still
-// resize it. Returns true.
-bool fitWindow(const cv::Mat& frame);
+// resize it.
+void fitWindow(const cv::Mat& frame);
 
 // Draws frame in the window. Returns false if it could not.
 bool showFrame(const cv::Mat& frame);

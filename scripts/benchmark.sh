@@ -37,8 +37,12 @@ measure() {
   shift
   rm -rf "$work/dir" && mkdir "$work/dir"
   (cd "$work/dir" && /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$@" >"$work/$name.out" 2>/dev/null)
-  read -r wall user sys peak <"$work/time"
-  echo "$name $wall $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }') $peak" >>"$work/runs"
+  record "$name"
+}
+record() {  # record NAME: NAME's figures from $work/time, after any status line
+  local wall user sys peak
+  read -r wall user sys peak < <(tail -1 "$work/time")
+  echo "$1 $wall $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }') $peak" >>"$work/runs"
 }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 figure() { awk -v n="$1" -v c="$2" '$1 == n { print $c }' "$work/runs" | median; }
@@ -95,8 +99,7 @@ on_camera() {
     env -u DISPLAY -u WAYLAND_DISPLAY ${display:+DISPLAY=$display} TEST_CAMERA_FPS="$fps" \
     TEST_CAMERA_UNPLUG_AFTER=301 TEST_CAMERA_TRACE="$work/$name.trace" "$@" \
     LD_PRELOAD="$camera" "$pellux" -nv -sq 0 299 2>/dev/null | "$clock" >"$work/$name.lines")
-  read -r wall user sys peak < <(tail -1 "$work/time")  # after its status line
-  echo "$name $wall $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }') $peak" >>"$work/runs"
+  record "$name"
   (cd "$work/dir" && "$slot_reader" --numbers $(printf 'f%03d.jpg ' $(seq 0 299))) \
     >"$work/$name.numbers" 2>/dev/null
 }

@@ -9,35 +9,17 @@ unset DISPLAY WAYLAND_DISPLAY
 # The camera is loaded ahead of a sanitizer's runtime.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
 
-# on_camera [SETTING=VALUE...] -- ARGS...: runs pellux with the test camera
-# set up by the TEST_CAMERA_ settings, as run does.
-on_camera() {
-  local settings=()
-  while [ "$1" != -- ]; do settings+=("$1") && shift; done
-  shift
-  new_dir
-  (cd "$DIR" && env "${settings[@]}" LD_PRELOAD="$CAMERA" "$PELLUX" "$@" \
-    >"$WORK/out$runs" 2>"$WORK/err$runs")
-  collect $?
-}
-# start_on_camera as on_camera, in the background with job control so that
-# SIGINT reaches it; sets PID.
+# start_on_camera [SETTING=VALUE...] -- ARGS...: starts pellux, as start
+# does, with the test camera set up by the TEST_CAMERA_ settings.
 start_on_camera() {
   local settings=()
   while [ "$1" != -- ]; do settings+=("$1") && shift; done
   shift
-  new_dir
-  set -m
-  (cd "$DIR" && exec env "${settings[@]}" LD_PRELOAD="$CAMERA" "$PELLUX" "$@" \
-    >"$WORK/out$runs" 2>"$WORK/err$runs") &
-  PID=$!
-  set +m
+  start env "${settings[@]}" LD_PRELOAD="$CAMERA" "$PELLUX" "$@"
 }
-printed() {  # printed N: waits for N timing lines, or the end of the run
-  while [ "$(cat "$WORK/out$runs" 2>/dev/null | grep -c "capture time")" -lt "$1" ] &&
-    kill -0 "$PID" 2>/dev/null; do
-    sleep 0.02
-  done
+on_camera() {  # as start_on_camera, to the end of the run
+  start_on_camera "$@"
+  finished
 }
 # The slots as a reader finds them, and whether the frame numbers their
 # pictures carry rise strictly in the order they were written.
@@ -77,15 +59,13 @@ check "hung camera" "$STATUS|$ERR|$(slots)" "1|/dev/video0: $STOPPED|whole in or
 start_on_camera TEST_CAMERA_HANG_AFTER=10 OPENCV_VIDEOIO_V4L_SELECT_TIMEOUT=3600 -- -nv -sq 0 99
 printed 9  # all it gave: the backend drops the first frame
 kill -s TERM "$PID"
-wait "$PID"
-collect $?
+finished
 check "SIGTERM on a hung camera" "$STATUS|$ERR|$(slots)" "143||whole in order"
 
 start_on_camera -- -nv -sq 0 1
 printed 2
 kill -s INT "$PID"
-wait "$PID"
-collect $?
+finished
 check "SIGINT" "$STATUS|$ERR|$(slots) $(hidden)" "130||whole in order 0"
 
 # Cameras that do not open say why, after the usual line.

@@ -35,6 +35,30 @@ collect() {  # collect STATUS: sets STATUS, and OUT and ERR of this run
   ERR=$(cat "$WORK/err$runs")
 }
 
+# start COMMAND...: starts COMMAND in a new run directory DIR, in the
+# background with job control so that SIGINT reaches it as from a
+# terminal; sets PID.
+start() {
+  new_dir
+  set -m
+  (cd "$DIR" && exec "$@" >"$WORK/out$runs" 2>"$WORK/err$runs") &
+  PID=$!
+  set +m
+}
+# printed N: waits until the run that start began has printed N timing
+# lines, or has ended (its output file may not exist yet when this starts
+# looking).
+printed() {
+  while [ "$(cat "$WORK/out$runs" 2>/dev/null | grep -c "capture time")" -lt "$1" ] &&
+    kill -0 "$PID" 2>/dev/null; do
+    sleep 0.02
+  done
+}
+finished() {  # sets STATUS, OUT and ERR of the run that start began
+  wait "$PID"
+  collect $?
+}
+
 # run_headless ARGS...: as run, with no display to reach.
 run_headless() {
   local saved_display=${DISPLAY-} saved_wayland=${WAYLAND_DISPLAY-}

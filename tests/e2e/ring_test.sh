@@ -6,37 +6,16 @@ source "$(dirname "$0")/lib.sh"
 SLOT_READER=$3
 unset DISPLAY WAYLAND_DISPLAY
 
-# start ARGS...: starts pellux on the long clip in a new run directory, in
-# the background with job control, so that SIGINT reaches it as from a
-# terminal; sets PID.
-start() {
-  new_dir
-  set -m
-  (cd "$DIR" && exec "$PELLUX" "$CLIPS/long.avi" -nv "$@" >"$WORK/out$runs" 2>"$WORK/err$runs") &
-  PID=$!
-  set +m
-}
-# started [N]: waits until the run that start began has printed N timing
-# lines (1 by default), or has ended (its output file may not exist yet
-# when this starts looking): from the first line on its stop
-# signals are caught, and from the second both slots of a two-slot ring
-# exist.
-started() {
-  while [ "$(cat "$WORK/out$runs" 2>/dev/null | grep -c "capture time")" -lt "${1:-1}" ] &&
-    kill -0 "$PID" 2>/dev/null; do
-    sleep 0.02
-  done
-}
-finished() {  # sets STATUS, OUT and ERR of the run that start began
-  wait "$PID"
-  collect $?
-}
+# start_long ARGS...: starts pellux on the long clip, as start does. Once
+# it has printed a timing line its stop signals are caught, and once it has
+# printed two both slots of a two-slot ring exist.
+start_long() { start "$PELLUX" "$CLIPS/long.avi" -nv "$@"; }
 whole_slots() { (cd "$DIR" && "$SLOT_READER" "$@" >/dev/null 2>&1) && echo whole || echo torn; }
 
 # A reader polling a two-slot ring while it is rewritten, from the first
 # frame to the last, finds every slot there and whole each time, and sees
 # slots replaced under it (else it proved nothing).
-start -e png -sq 0 1
+start_long -e png -sq 0 1
 (cd "$DIR" && "$SLOT_READER" --until "$WORK/done" f000.png f001.png >"$WORK/reads" 2>/dev/null) &
 reader=$!
 finished
@@ -50,8 +29,8 @@ echo "reader: $(cat "$WORK/reads")"
 # whole, every slot whole, nothing else left.
 for stop in INT:130:2 TERM:143:100 HUP:129:500; do
   IFS=: read -r name code lines <<<"$stop"
-  start -e png -sq 0 1
-  started "$lines"
+  start_long -e png -sq 0 1
+  printed "$lines"
   kill -s "$name" "$PID"
   finished
   check "SIG$name status" "$STATUS" "$code"
@@ -63,8 +42,8 @@ done
 # Killed outright, the run leaves whole slots and at most one hidden
 # temporary.
 for lines in 2 100 500; do
-  start -e png -sq 0 1
-  started "$lines"
+  start_long -e png -sq 0 1
+  printed "$lines"
   kill -s KILL "$PID"
   finished
   check "SIGKILL after $lines frames" "$(whole_slots f000.png f001.png) $(($(ls -A "$DIR" | grep -c '^\.pellux-') <= 1))" "whole 1"
