@@ -49,24 +49,30 @@ bool has(const char* argument, const char* key) {
   return std::strstr(argument, key) != nullptr;
 }
 
-// Copies text into a field of size bytes, refusing what does not fit:
-// a cut name would make the run write somewhere nobody asked for.
-int copyField(char* field, std::size_t size, const char* text,
-              const char* label) {
+// Copies text into a field, refusing what does not fit: a cut name would
+// make the run write somewhere nobody asked for.
+template <std::size_t size>
+bool copyField(char (&field)[size], const char* text, const char* label) {
   std::size_t length = std::strlen(text);
   if (length >= size) {
     std::fprintf(stderr, "%s is too long: at most %zu characters.\n", label,
                  size - 1);
-    return BAD_ARGUMENTS;
+    return false;
   }
   std::memcpy(field, text, length + 1);
-  return 0;
+  return true;
 }
 
-// Applies the option at argv[position]. Returns the number of operands it
-// took, or BAD_ARGUMENTS / HELP_SHOWN.
-int applyOption(int argc, const char* const* argv, int position,
-                RunSettings& settings) {
+// What applying one option did: the operands it took, and whether the
+// parse goes on.
+struct Applied {
+  int operands;
+  ParseResult result;
+};
+
+// Applies the option at argv[position].
+Applied applyOption(int argc, const char* const* argv, int position,
+                    RunSettings& settings) {
   const char* argument = argv[position];
   const char* const* operands = argv + position + 1;
   int operandsLeft = argc - position - 1;
@@ -79,10 +85,11 @@ int applyOption(int argc, const char* const* argv, int position,
     return true;
   };
 
+  OutputRing& ring = settings.ring;
   if (has(argument, "-nv")) {
     settings.verbose = false;
   } else if (has(argument, "-np")) {
-    settings.waitAtEnd = false;
+    // The run never waits at its end; nothing to change.
   } else if (has(argument, "-nd")) {
     settings.showImages = false;
     if (settings.verbose) std::printf("No display.\n");
@@ -91,36 +98,39 @@ int applyOption(int argc, const char* const* argv, int position,
     if (settings.verbose) std::printf("No output.\n");
   } else if (has(argument, "-h")) {
     std::fputs(HELP_TEXT, stdout);
-    return HELP_SHOWN;
+    return {0, ParseResult::HelpShown};
   } else if (has(argument, "-e")) {
-    if (lacksOperands(1)) return operandsLeft;
-    if (copyField(settings.extension, sizeof settings.extension, operands[0],
-                  "Extension") != 0)
-      return BAD_ARGUMENTS;
-    return 1;
+    if (lacksOperands(1)) return {operandsLeft, ParseResult::Run};
+    if (!copyField(ring.extension, operands[0], "Extension"))
+      return {1, ParseResult::Refused};
+    return {1, ParseResult::Run};
   } else if (has(argument, "-sq")) {
-    if (lacksOperands(2)) return operandsLeft;
-    settings.firstIndex = readInteger(operands[0]);
-    settings.lastIndex = readInteger(operands[1]);
-    std::printf("v0:%d, v1:%d\n", settings.firstIndex, settings.lastIndex);
-    return 2;
+    if (lacksOperands(2)) return {operandsLeft, ParseResult::Run};
+    ring.firstIndex = readInteger(operands[0]);
+    ring.lastIndex = readInteger(operands[1]);
+    std::printf("v0:%d, v1:%d\n", ring.firstIndex, ring.lastIndex);
+    return {2, ParseResult::Run};
   } else if (has(argument, "-zp")) {
-    if (lacksOperands(1)) return operandsLeft;
-    makeNamePattern(readInteger(operands[0]), settings.namePattern);
-    return 1;
+    if (lacksOperands(1)) return {operandsLeft, ParseResult::Run};
+    ring.paddingWidth = readInteger(operands[0]);
+    return {1, ParseResult::Run};
   } else if (has(argument, "-fps")) {
-    if (lacksOperands(1)) return operandsLeft;
-    settings.frameRate = readReal(operands[0]);
-    return 1;
+    // The rate is the source's own; the operand is taken and ignored, as
+    // the help says.
+    if (lacksOperands(1)) return {operandsLeft, ParseResult::Run};
+    return {1, ParseResult::Run};
   } else if (settings.verbose) {
     std::printf("Invalid option detected: %s\n", argument);
   }
-  return 0;
+  return {0, ParseResult::Run};
 }
 
 }  // namespace
 
-int parseArguments(int argc, const char* const* argv, RunSettings& settings) {
+ParseResult parseArguments(int argc, const char* const* argv,
+                           RunSettings& settings) {
+  setDefaultSettings(settings);
+  settings.source = chooseSource(argc, argv);
   for (int i = 1; i < argc; ++i) {
     if (isOption(argv[i]) && has(argv[i], "-nv")) {
       settings.verbose = false;
@@ -132,24 +142,21 @@ int parseArguments(int argc, const char* const* argv, RunSettings& settings) {
   int position = 1;
   while (position < argc) {
     const char* argument = argv[position];
-    int consumed = 0;
+    Applied applied = {0, ParseResult::Run};
     if (!isOption(argument) && position == 1) {
-      if (copyField(settings.inputName, sizeof settings.inputName, argument,
-                    "Input filename") != 0)
-        return BAD_ARGUMENTS;
-      if (settings.verbose)
-        std::printf("Input filename: %s\n", settings.inputName);
+      // The source is this argument itself, chosen above.
+      if (settings.verbose) std::printf("Input filename: %s\n", argument);
     } else if (!isOption(argument)) {
-      if (copyField(settings.outputBase, sizeof settings.outputBase, argument,
-                    "Output base filename") != 0)
-        return BAD_ARGUMENTS;
+      if (!copyField(settings.ring.outputBase, argument,
+                     "Output base filename"))
+        return ParseResult::Refused;
       if (settings.verbose)
-        std::printf("New output base filename: %s\n", settings.outputBase);
+        std::printf("New output base filename: %s\n", argument);
     } else {
-      consumed = applyOption(argc, argv, position, settings);
-      if (consumed < 0) return consumed;
+      applied = applyOption(argc, argv, position, settings);
+      if (applied.result != ParseResult::Run) return applied.result;
     }
-    position += 1 + consumed;
+    position += 1 + applied.operands;
   }
-  return 0;
+  return ParseResult::Run;
 }

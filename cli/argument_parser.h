@@ -3,16 +3,19 @@
 
 #include "cli/run_settings.h"
 
-// parseArguments results besides 0.
-constexpr int HELP_SHOWN = -2;     // the help was printed; end with status 0
-constexpr int BAD_ARGUMENTS = -1;  // a text did not fit its field
+enum class ParseResult {
+  Run,        // settings hold what the command line asks for
+  HelpShown,  // the help was printed; the run ends with status 0
+  Refused,    // a text did not fit its field; reported on stderr
+};
 
 extern const char HELP_TEXT[];
 
 // True when text starts with a dash or is empty.
 bool isOption(const char* text);
 
-// Applies the command line to settings, which must hold the defaults.
-// Messages go to stdout; a text too long for its field is reported on
-// stderr and gives BAD_ARGUMENTS.
-int parseArguments(int argc, const char* const* argv, RunSettings& settings);
+// Reads the command line into settings: the defaults, the source that the
+// first argument chooses, and what the options change. Messages go to
+// stdout.
+ParseResult parseArguments(int argc, const char* const* argv,
+                           RunSettings& settings);

@@ -10,5 +10,3 @@ int32_t readInteger(const char* text) {
   if (value < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(value);
 }
-
-double readReal(const char* text) { return std::strtod(text, nullptr); }

@@ -1,4 +1,4 @@
-// Reading numbers from command-line text, by atoi and atof rules.
+// Reading whole numbers from command-line text, by atoi rules.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,3 @@
 // with no number in front reads as 0. Values outside the 32-bit range
 // saturate to INT32_MIN or INT32_MAX.
 int32_t readInteger(const char* text);
-
-// As atof: a real with optional fraction and exponent, 0 when none.
-double readReal(const char* text);

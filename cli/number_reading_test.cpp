@@ -24,11 +24,4 @@ TEST(ReadInteger, SaturatesOutsideThirtyTwoBits) {
   EXPECT_EQ(readInteger("-99999999999999999999999"), INT32_MIN);
 }
 
-TEST(ReadReal, FollowsAtof) {
-  EXPECT_DOUBLE_EQ(readReal("29.97"), 29.97);
-  EXPECT_DOUBLE_EQ(readReal(" 1e2fps"), 100.0);
-  EXPECT_DOUBLE_EQ(readReal("-.5"), -0.5);
-  EXPECT_DOUBLE_EQ(readReal("fast"), 0.0);
-}
-
 }  // namespace

@@ -3,12 +3,13 @@
 #include <fcntl.h>
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <opencv2/videoio/registry.hpp>
+
+#include "cli/capture_source.h"
 
 namespace {
 
@@ -61,11 +62,6 @@ int retryIoctl(int fd, unsigned long request, void* argument) {
 }
 
 }  // namespace
-
-bool isCameraDevice(const char* path) {
-  struct stat status;
-  return stat(path, &status) == 0 && S_ISCHR(status.st_mode);
-}
 
 std::string cameraDevicePath(int index) {
   return "/dev/video" + std::to_string(index);

@@ -4,10 +4,6 @@
 #include <opencv2/videoio.hpp>
 #include <string>
 
-// Whether path names a character device: a camera such as /dev/video2 or
-// /dev/v4l/by-id/..., never a video file.
-bool isCameraDevice(const char* path);
-
 // The V4L2 device of camera index: /dev/videoN.
 std::string cameraDevicePath(int index);
 

@@ -1,16 +1,13 @@
 #include "run/capture_run.h"
 
-#include <cctype>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/videoio.hpp>
+#include <optional>
 #include <string>
 
-#include "cli/argument_parser.h"
 #include "run/camera.h"
 #include "run/console.h"
 #include "run/frame_handoff.h"
@@ -19,8 +16,6 @@
 #include "run/stop_signal.h"
 
 namespace {
-
-constexpr std::size_t OUTPUT_NAME_SIZE = PATH_MAX;
 
 // The console is ours: the library's warnings (a missing camera, a damaged
 // file) stay off it unless its own log variables ask for them.
@@ -61,21 +56,6 @@ bool readFrame(cv::VideoCapture& capture, cv::Mat& frame) {
   }
 }
 
-int checkNameFits(const RunSettings& settings, int32_t index, char* name) {
-  // Formatting a padding of millions of digits takes seconds only to be
-  // refused, so a width that alone overfills the name is refused first.
-  int width = 0;
-  bool fits = std::sscanf(settings.namePattern, "%%s%%0%d", &width) == 1 &&
-              width < static_cast<int>(OUTPUT_NAME_SIZE) &&
-              formatOutputName(settings, index, name, OUTPUT_NAME_SIZE) >= 0;
-  if (fits) return 0;
-  std::fprintf(stderr,
-               "Output file name for index %d would be longer than %zu "
-               "characters.\n",
-               index, OUTPUT_NAME_SIZE - 1);
-  return -1;
-}
-
 // The file or device that the source reads, which no slot may replace and
 // which messages about a camera name.
 std::string inputPathOf(const CaptureSource& source) {
@@ -96,56 +76,35 @@ void printBanner() {
 
 }  // namespace
 
-CaptureSource chooseSource(int argc, const char* const* argv) {
-  if (argc < 2 || isOption(argv[1]))
-    return {SourceKind::CameraIndex, 0, nullptr};
-  const char* first = argv[1];
-  if (argc == 2 && std::strlen(first) == 1 &&
-      std::isdigit(static_cast<unsigned char>(first[0])))
-    return {SourceKind::CameraIndex, first[0] - '0', nullptr};
-  if (isCameraDevice(first)) return {SourceKind::CameraDevice, 0, first};
-  return {SourceKind::VideoFile, 0, first};
-}
-
-int32_t nextIndex(int32_t index, const RunSettings& settings) {
-  return index >= settings.lastIndex ? settings.firstIndex : index + 1;
-}
-
-int checkOutputNames(const RunSettings& settings) {
-  // The length of a name grows with the size of its index, so the longest
-  // names are at the ends of the range; with first above last only the
-  // first index is ever used.
-  char name[OUTPUT_NAME_SIZE];
-  if (settings.lastIndex > settings.firstIndex &&
-      checkNameFits(settings, settings.lastIndex, name) != 0)
-    return -1;
-  if (checkNameFits(settings, settings.firstIndex, name) != 0) return -1;
-  if (!settings.saveImages) return 0;
+bool checkOutputNames(const RunSettings& settings) {
+  const OutputRing& ring = settings.ring;
+  if (std::optional<int32_t> index = indexWithNameTooLong(ring)) {
+    std::fprintf(stderr,
+                 "Output file name for index %d would be longer than %zu "
+                 "characters.\n",
+                 *index, SLOT_NAME_SIZE - 1);
+    return false;
+  }
+  if (!settings.saveImages) return true;
+  char name[SLOT_NAME_SIZE];
+  formSlotName(ring, ring.firstIndex, name);
   int format = checkImageFormat(name);
   if (format == NO_IMAGE_WRITER)
     std::fprintf(stderr, "No image writer for the extension of %s\n", name);
   else if (format == WRITER_REFUSES_FRAMES)
     std::fprintf(stderr, "The %s image writer cannot write colour frames\n",
-                 settings.extension);
-  return format == FORMAT_OK ? 0 : -1;
+                 ring.extension);
+  return format == FORMAT_OK;
 }
 
-int runCapture(int argc, const char* const* argv) {
-  Console console;
-  openConsole(console);
+int runCapture(const RunSettings& settings, Console& console) {
   quietLibraryLogs();
 
-  RunSettings settings;
-  setDefaultSettings(settings);
-  int parsed = parseArguments(argc, argv, settings);
-  if (parsed == HELP_SHOWN) return closeConsole(console) == 0 ? 0 : RUN_FAILED;
-  if (parsed != 0) return -1;
-
   if (settings.verbose) printBanner();
-  if (checkOutputNames(settings) != 0) return -1;
+  if (!checkOutputNames(settings)) return START_FAILED;
 
   catchStopSignals();
-  CaptureSource source = chooseSource(argc, argv);
+  const CaptureSource& source = settings.source;
   const std::string inputPath = inputPathOf(source);
   cv::VideoCapture capture;
   if (!openSource(source, capture)) {
@@ -153,7 +112,7 @@ int runCapture(int argc, const char* const* argv) {
     if (isCamera(source))
       std::fprintf(stderr, "%s: %s\n", inputPath.c_str(),
                    cameraFailureReason(inputPath.c_str()).c_str());
-    return -1;
+    return START_FAILED;
   }
   FrameWriter writer;
   setUpFrameWriter(writer, inputPath.c_str());
@@ -172,8 +131,8 @@ int runCapture(int argc, const char* const* argv) {
   FrameHandoff handoff;
   startHandoff(handoff, writer, console, settings.saveImages);
   cv::Mat frames[2];
-  char outputName[OUTPUT_NAME_SIZE];
-  int32_t index = settings.firstIndex;
+  char outputName[SLOT_NAME_SIZE];
+  int32_t index = settings.ring.firstIndex;
   // A stop signal ends the loop between frames: the frame in hand is not
   // written, the one in flight is completed.
   bool sourceEnded = false;
@@ -190,9 +149,9 @@ int runCapture(int argc, const char* const* argv) {
     if (showFrames) showFrames = showFrame(frames[k]);
     if (haveWindow && (waitForKey() & 0xFF) == ESC) break;
     if (stopSignal() != 0) break;
-    formatOutputName(settings, index, outputName, sizeof outputName);
+    formSlotName(settings.ring, index, outputName);
     handOver(handoff, frames[k], outputName);
-    index = nextIndex(index, settings);
+    index = nextIndex(settings.ring, index);
   }
   int status = finishHandoff(handoff) ? 0 : RUN_FAILED;
   // The end of a file is the end of the run; a camera has no end, so one
@@ -207,6 +166,6 @@ int runCapture(int argc, const char* const* argv) {
   capture.release();
   if (haveWindow) destroyWindow();
   if (stopSignal() != 0) endBySignal(stopSignal());
-  if (closeConsole(console) != 0) status = RUN_FAILED;
+  if (!console.close()) status = RUN_FAILED;
   return status;
 }

@@ -15,9 +15,9 @@ void completeFrame(FrameHandoff& handoff) {
     }
   }
   int64_t now = cv::getTickCount();
-  printTimingLine(*handoff.console, handoff.name,
-                  static_cast<double>(now - handoff.lastLineTick),
-                  handoff.tickFrequency);
+  handoff.console->printTimingLine(
+      handoff.name, static_cast<double>(now - handoff.lastLineTick),
+      handoff.tickFrequency);
   handoff.lastLineTick = now;
 }
 

@@ -1,0 +1,24 @@
+#include "cli/capture_source.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstring>
+
+#include "cli/argument_parser.h"
+
+bool isCameraDevice(const char* path) {
+  struct stat status;
+  return stat(path, &status) == 0 && S_ISCHR(status.st_mode);
+}
+
+CaptureSource chooseSource(int argc, const char* const* argv) {
+  if (argc < 2 || isOption(argv[1]))
+    return {SourceKind::CameraIndex, 0, nullptr};
+  const char* first = argv[1];
+  if (argc == 2 && std::strlen(first) == 1 &&
+      std::isdigit(static_cast<unsigned char>(first[0])))
+    return {SourceKind::CameraIndex, first[0] - '0', nullptr};
+  if (isCameraDevice(first)) return {SourceKind::CameraDevice, 0, first};
+  return {SourceKind::VideoFile, 0, first};
+}

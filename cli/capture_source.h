@@ -1,0 +1,19 @@
+// Where a run's frames come from, as its command line chooses it.
+#pragma once
+
+enum class SourceKind { CameraIndex, CameraDevice, VideoFile };
+
+struct CaptureSource {
+  SourceKind kind;
+  int cameraIndex;   // for CameraIndex
+  const char* path;  // for CameraDevice and VideoFile: an argument's text
+};
+
+// Whether path names a character device: a camera such as /dev/video2 or
+// /dev/v4l/by-id/..., never a video file.
+bool isCameraDevice(const char* path);
+
+// Chooses the source from the raw command line: no arguments or an option
+// first is camera 0, a lone digit is that camera, a character device first
+// is that camera, anything else first is the video file it names.
+CaptureSource chooseSource(int argc, const char* const* argv);

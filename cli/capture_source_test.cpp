@@ -1,0 +1,57 @@
+#include "cli/capture_source.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+CaptureSource sourceFor(std::vector<const char*> arguments) {
+  arguments.insert(arguments.begin(), "pellux");
+  return chooseSource(static_cast<int>(arguments.size()), arguments.data());
+}
+
+void expectCamera(std::vector<const char*> arguments, int index) {
+  CaptureSource source = sourceFor(arguments);
+  EXPECT_EQ(source.kind, SourceKind::CameraIndex);
+  EXPECT_EQ(source.cameraIndex, index);
+}
+
+void expectPath(std::vector<const char*> arguments, SourceKind kind,
+                const char* path) {
+  CaptureSource source = sourceFor(arguments);
+  EXPECT_EQ(source.kind, kind);
+  EXPECT_STREQ(source.path, path);
+}
+
+void expectFile(std::vector<const char*> arguments, const char* name) {
+  expectPath(arguments, SourceKind::VideoFile, name);
+}
+
+TEST(SourceChoice, CamerasByNumber) {
+  expectCamera({}, 0);
+  expectCamera({"2"}, 2);
+  expectCamera({"9"}, 9);
+}
+
+TEST(SourceChoice, OptionsFirstMeanTheFirstCamera) {
+  expectCamera({"-nd"}, 0);
+  expectCamera({"-sq", "0", "99"}, 0);
+  expectCamera({"", "clip.avi"}, 0);
+}
+
+TEST(SourceChoice, AnythingElseFirstIsAFile) {
+  expectFile({"12"}, "12");
+  expectFile({"a"}, "a");
+  expectFile({"1", "out"}, "1");  // two arguments: not camera 1
+  expectFile({"clip.avi", "out", "-sq", "3", "3"}, "clip.avi");
+  expectFile({"/dev"}, "/dev");  // a directory is not a device
+}
+
+TEST(SourceChoice, ADeviceFirstIsACameraWithItsOptions) {
+  expectPath({"/dev/null"}, SourceKind::CameraDevice, "/dev/null");
+  expectPath({"/dev/null", "-nv", "-sq", "0", "99"}, SourceKind::CameraDevice,
+             "/dev/null");
+}
+
+}  // namespace

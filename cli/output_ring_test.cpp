@@ -1,0 +1,100 @@
+#include "cli/output_ring.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+OutputRing ringWith(int32_t width, const char* base = "f",
+                    const char* extension = "jpg") {
+  OutputRing ring;
+  setDefaultRing(ring);
+  ring.paddingWidth = width;
+  snprintf(ring.outputBase, sizeof ring.outputBase, "%s", base);
+  snprintf(ring.extension, sizeof ring.extension, "%s", extension);
+  return ring;
+}
+
+std::string nameFor(const OutputRing& ring, int32_t index) {
+  char name[SLOT_NAME_SIZE];
+  return formSlotName(ring, index, name) ? name : "<none>";
+}
+
+TEST(SlotName, DefaultsGiveTheElevenNames) {
+  OutputRing ring;
+  setDefaultRing(ring);
+  EXPECT_EQ(nameFor(ring, 0), "f000.jpg");
+  EXPECT_EQ(nameFor(ring, 7), "f007.jpg");
+  EXPECT_EQ(nameFor(ring, 10), "f010.jpg");
+}
+
+TEST(SlotName, WidthIsAMinimumCountingTheSign) {
+  EXPECT_EQ(nameFor(ringWith(3), 1234), "f1234.jpg");
+  EXPECT_EQ(nameFor(ringWith(3), -5), "f-05.jpg");
+  EXPECT_EQ(nameFor(ringWith(0), 7), "f7.jpg");
+  EXPECT_EQ(nameFor(ringWith(-2), 5), "f5 .jpg");  // left-justified, blanks
+  EXPECT_EQ(nameFor(ringWith(-4), -5), "f-5  .jpg");
+  EXPECT_EQ(nameFor(ringWith(1), INT32_MIN), "f-2147483648.jpg");
+}
+
+TEST(SlotName, BaseAndExtensionAreUsedUnchanged) {
+  EXPECT_EQ(nameFor(ringWith(3, "f", ".png"), 0), "f000..png");
+  EXPECT_EQ(nameFor(ringWith(3, "out/run1_"), 0), "out/run1_000.jpg");
+  EXPECT_EQ(nameFor(ringWith(3, "%s%n"), 0), "%s%n000.jpg");
+}
+
+TEST(SlotName, FitsUpToTheLongestPathAndNoFurther) {
+  // f, the padded index and .jpg: 4090 digits make 4095 characters.
+  EXPECT_EQ(nameFor(ringWith(4090), 0).size(), SLOT_NAME_SIZE - 1);
+  EXPECT_EQ(nameFor(ringWith(-4090), 0).size(), SLOT_NAME_SIZE - 1);
+  for (int32_t width : {4091, -4091, INT32_MAX, -INT32_MAX, INT32_MIN})
+    EXPECT_EQ(nameFor(ringWith(width), 0), "<none>") << width;
+}
+
+TEST(NameCheck, ReportsAnEndOfTheRangeInUseForAnyWidth) {
+  OutputRing ring = ringWith(4090);  // f, 4090 characters, .jpg: 4095
+  ring.firstIndex = INT32_MIN;
+  ring.lastIndex = INT32_MAX;
+  EXPECT_EQ(indexWithNameTooLong(ring), std::nullopt);
+  ring.paddingWidth = -4091;
+  EXPECT_EQ(indexWithNameTooLong(ring), INT32_MAX);
+  ring.firstIndex = 7;
+  ring.lastIndex = -5;  // first above last: only first is used
+  EXPECT_EQ(indexWithNameTooLong(ring), 7);
+  for (int32_t width : {INT32_MAX, -INT32_MAX, INT32_MIN}) {
+    ring.paddingWidth = width;
+    EXPECT_EQ(indexWithNameTooLong(ring), 7) << width;
+  }
+
+  ring = ringWith(3, std::string(OUTPUT_BASE_SIZE - 1, 'b').c_str(),
+                  std::string(EXTENSION_SIZE - 1, 'e').c_str());
+  ring.firstIndex = INT32_MIN;
+  EXPECT_EQ(indexWithNameTooLong(ring), std::nullopt);  // full fields fit
+}
+
+TEST(IndexCycle, RunsFromFirstToLastAndStartsAgain) {
+  OutputRing ring;
+  setDefaultRing(ring);
+  std::vector<int32_t> seen;
+  int32_t index = ring.firstIndex;
+  for (int i = 0; i < 13; ++i, index = nextIndex(ring, index))
+    seen.push_back(index);
+  EXPECT_EQ(seen,
+            (std::vector<int32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0, 1}));
+}
+
+TEST(IndexCycle, StaysInRangeAtItsEdges) {
+  OutputRing ring;
+  setDefaultRing(ring);
+  ring.firstIndex = 5;
+  ring.lastIndex = 2;
+  EXPECT_EQ(nextIndex(ring, 5), 5);  // first above last stays at first
+  ring.firstIndex = INT32_MAX - 1;
+  ring.lastIndex = INT32_MAX;
+  EXPECT_EQ(nextIndex(ring, INT32_MAX - 1), INT32_MAX);
+  EXPECT_EQ(nextIndex(ring, INT32_MAX), INT32_MAX - 1);
+}
+
+}  // namespace
