@@ -88,13 +88,18 @@ bool checkOutputNames(const RunSettings& settings) {
   if (!settings.saveImages) return true;
   char name[SLOT_NAME_SIZE];
   formSlotName(ring, ring.firstIndex, name);
-  int format = checkImageFormat(name);
-  if (format == NO_IMAGE_WRITER)
-    std::fprintf(stderr, "No image writer for the extension of %s\n", name);
-  else if (format == WRITER_REFUSES_FRAMES)
-    std::fprintf(stderr, "The %s image writer cannot write colour frames\n",
-                 ring.extension);
-  return format == FORMAT_OK;
+  switch (checkImageFormat(name)) {
+    case ImageFormat::Usable:
+      return true;
+    case ImageFormat::NoWriter:
+      std::fprintf(stderr, "No image writer for the extension of %s\n", name);
+      return false;
+    case ImageFormat::RefusesFrames:
+      std::fprintf(stderr, "The %s image writer cannot write colour frames\n",
+                   ring.extension);
+      return false;
+  }
+  return false;
 }
 
 int runCapture(const RunSettings& settings, Console& console) {
@@ -114,8 +119,7 @@ int runCapture(const RunSettings& settings, Console& console) {
                    cameraFailureReason(inputPath.c_str()).c_str());
     return START_FAILED;
   }
-  FrameWriter writer;
-  setUpFrameWriter(writer, inputPath.c_str());
+  FrameWriter writer(inputPath.c_str());
 
   // Without a display there is no window to show frames in or to press
   // ESC in, so the run goes on without one.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -43,6 +45,25 @@ TEST(OutputCheck, RefusesNamesThatCannotBeFormed) {
   c = check(settings);
   EXPECT_FALSE(c.result);
   EXPECT_NE(c.err.find("longer than 4095"), std::string::npos);
+}
+
+TEST(OutputCheck, ProvesFileOnlyWritersInTheSlotsDirectory) {
+  char pattern[] = "/tmp/output_check_test.XXXXXX";
+  std::string directory = mkdtemp(pattern);
+  RunSettings settings;
+  setDefaultSettings(settings);
+  snprintf(settings.ring.outputBase, sizeof settings.ring.outputBase, "%s/f",
+           directory.c_str());
+  // The library's own temporary directory is not needed, nor used.
+  setenv("OPENCV_TEMP_PATH", "/nonexistent", 1);
+  for (const char* extension : {"jp2", "hdr", "pfm", "ras", "sr"}) {
+    snprintf(settings.ring.extension, sizeof settings.ring.extension, "%s",
+             extension);
+    EXPECT_TRUE(check(settings).result) << extension;
+  }
+  unsetenv("OPENCV_TEMP_PATH");
+  EXPECT_TRUE(std::filesystem::is_empty(directory));
+  std::filesystem::remove_all(directory);
 }
 
 }  // namespace

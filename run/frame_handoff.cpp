@@ -7,8 +7,8 @@ namespace {
 
 void completeFrame(FrameHandoff& handoff) {
   if (handoff.save) {
-    int written = writeSlot(*handoff.writer, handoff.name, handoff.frame);
-    if (written != 0) {
+    WriteResult written = handoff.writer->write(handoff.name, handoff.frame);
+    if (written.failure != WriteFailure::None) {
       std::fprintf(stderr, "Could not write %s: %s\n", handoff.name,
                    describeWriteFailure(written));
       handoff.writeFailed = true;

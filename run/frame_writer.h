@@ -1,6 +1,7 @@
-// Writing a frame into a slot of the ring: encoded in memory, written to a
-// hidden temporary beside the slot and renamed over it, so that a reader
-// opening the slot gets the whole previous image or the whole new one.
+// Writing a frame into a slot of the ring: encoded, written to a temporary
+// beside the slot and swapped in, so that a reader opening the slot gets
+// the whole previous image or the whole new one, and a replaced slot keeps
+// its owner, permissions and ACL.
 #pragma once
 
 #include <sys/types.h>
@@ -8,36 +9,53 @@
 #include <opencv2/core/mat.hpp>
 #include <vector>
 
-// Results of checkImageFormat.
-constexpr int FORMAT_OK = 0;
-constexpr int NO_IMAGE_WRITER = 1;        // the extension selects no writer
-constexpr int WRITER_REFUSES_FRAMES = 2;  // it cannot encode colour frames
+#include "run/temporary_file.h"
 
-// Results of writeSlot besides 0 and errno values.
-constexpr int SLOT_IS_INPUT = -1;    // the slot is the video being read
-constexpr int ENCODING_FAILED = -2;  // the image writer refused the frame
-
-struct FrameWriter {
-  mode_t createMode;  // what a plain create gives: 0666 less the umask
-  bool guardsInput;   // whether inputDevice and inputInode name a file
-  dev_t inputDevice;
-  ino_t inputInode;
-  std::vector<unsigned char> encoded;  // kept from frame to frame
+enum class ImageFormat {
+  Usable,
+  NoWriter,       // the extension selects no image writer
+  RefusesFrames,  // its writer cannot encode colour frames
 };
-
-// Prepares writer. inputPath names the video being read, which no slot may
-// replace; it may be null or name nothing. Reads the umask, so call it
-// before any other thread runs.
-void setUpFrameWriter(FrameWriter& writer, const char* inputPath);
 
 // Proves that the extension of name selects a writer that can encode the
 // frames a capture gives (8-bit, 3 channels) by encoding a small one.
-int checkImageFormat(const char* name);
+ImageFormat checkImageFormat(const char* name);
 
-// Encodes frame in the format that the extension of name selects and puts
-// it in place as name. A failure leaves name as it was and no temporary
-// behind. Returns 0, an errno value, SLOT_IS_INPUT or ENCODING_FAILED.
-int writeSlot(FrameWriter& writer, const char* name, const cv::Mat& frame);
+enum class WriteFailure {
+  None,
+  SlotIsInput,     // the slot is the file or device being read
+  EncoderRefused,  // the image writer refused the frame
+  SlotChanged,     // something else took the slot's place meanwhile
+  System,          // a system call failed with error
+};
 
-// The reason text for a result of writeSlot other than 0.
-const char* describeWriteFailure(int result);
+struct WriteResult {
+  WriteFailure failure;
+  int error;  // errno, for System
+};
+
+// The reason for a failed write, as a user reads it.
+const char* describeWriteFailure(const WriteResult& result);
+
+class FrameWriter {
+ public:
+  // inputPath names the file or device being read, which no slot may
+  // replace; it may be null or name nothing.
+  explicit FrameWriter(const char* inputPath,
+                       TemporaryNaming naming = TemporaryNaming::UnnamedFirst);
+
+  // Encodes frame in the format that the extension of name selects and
+  // puts it in place as name. A failure leaves name as it was and no
+  // temporary behind.
+  WriteResult write(const char* name, const cv::Mat& frame);
+
+ private:
+  WriteResult writeEncoded(const std::string& directory, const char* name,
+                           const struct stat* previous);
+
+  bool guardsInput_;
+  dev_t inputDevice_ = 0;
+  ino_t inputInode_ = 0;
+  TemporaryNaming naming_;
+  std::vector<unsigned char> encoded_;  // kept from frame to frame
+};
