@@ -103,7 +103,9 @@ bool checkOutputNames(const RunSettings& settings) {
 }
 
 int runCapture(const RunSettings& settings, Console& console) {
+  // The environment is set while this is the only thread.
   quietLibraryLogs();
+  prepareWindowLibrary();
 
   if (settings.verbose) printBanner();
   if (!checkOutputNames(settings)) return START_FAILED;
@@ -137,22 +139,22 @@ int runCapture(const RunSettings& settings, Console& console) {
   cv::Mat frames[2];
   char outputName[SLOT_NAME_SIZE];
   int32_t index = settings.ring.firstIndex;
-  // A stop signal ends the loop between frames: the frame in hand is not
-  // written, the one in flight is completed.
+  // A stop signal or a console that lost its reader ends the loop between
+  // frames: the frame in hand is not written, the one in flight is
+  // completed.
+  auto stopped = [&] { return stopSignal() != 0 || console.outputLost(); };
   bool sourceEnded = false;
-  bool windowFitted = !haveWindow;
-  for (int k = 0; stopSignal() == 0; k ^= 1) {
+  bool anyFrame = false;
+  for (int k = 0; !stopped(); k ^= 1) {
     if (!readFrame(capture, frames[k])) {
-      sourceEnded = stopSignal() == 0;
+      sourceEnded = !stopped();
       break;
     }
-    if (!windowFitted) {
-      fitWindow(frames[k]);
-      windowFitted = true;
-    }
+    if (!anyFrame && haveWindow) fitWindow(frames[k]);
+    anyFrame = true;
     if (showFrames) showFrames = showFrame(frames[k]);
     if (haveWindow && (waitForKey() & 0xFF) == ESC) break;
-    if (stopSignal() != 0) break;
+    if (stopped()) break;
     formSlotName(settings.ring, index, outputName);
     handOver(handoff, frames[k], outputName);
     index = nextIndex(settings.ring, index);
@@ -160,10 +162,13 @@ int runCapture(const RunSettings& settings, Console& console) {
   int status = finishHandoff(handoff) ? 0 : RUN_FAILED;
   // The end of a file is the end of the run; a camera has no end, so one
   // that stops giving frames (unplugged, failed, silent) is a failure that
-  // a script or a service manager must see.
+  // a script or a service manager must see, as is a video that gives none.
   if (sourceEnded && isCamera(source)) {
     std::fprintf(stderr, "%s: the camera stopped giving frames\n",
                  inputPath.c_str());
+    status = RUN_FAILED;
+  } else if (sourceEnded && !anyFrame) {
+    std::fprintf(stderr, "%s: no frame could be read\n", inputPath.c_str());
     status = RUN_FAILED;
   }
 

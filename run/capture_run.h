@@ -6,7 +6,7 @@
 
 // Exit status when the run could not start: no source, unusable names.
 constexpr int START_FAILED = -1;
-// Exit status when some frame was not written, a camera stopped or the
+// Exit status when some frame was not written, the source failed or the
 // console output was lost.
 constexpr int RUN_FAILED = 1;
 

@@ -16,6 +16,10 @@ class Console {
   void printTimingLine(const char* name, double elapsedTicks,
                        double tickFrequency);
 
+  // Whether a line could not be delivered: the reader went away or the
+  // output failed, and printing more cannot help.
+  bool outputLost() const { return lostError_.load() != 0; }
+
   // Flushes stdout; when output was lost or stdout was closed at start,
   // says so on stderr. Returns false in those cases.
   bool close();

@@ -14,22 +14,25 @@ bool hasText(const char* variable) {
   return value != nullptr && value[0] != '\0';
 }
 
-// Qt aborts the whole process when the display that the environment names
-// cannot be reached; with a fallback platform it runs on, off screen.
-void allowOffscreenFallback() {
+}  // namespace
+
+void prepareWindowLibrary() {
+  // Qt aborts the whole process when the display that the environment
+  // names cannot be reached; with a fallback platform it runs on, off
+  // screen.
   const char* platforms =
       hasText("DISPLAY") ? "xcb;offscreen" : "wayland;offscreen";
   setenv("QT_QPA_PLATFORM", platforms, 0);
+  // Qt's own warnings (a display it could not reach, a missing runtime
+  // directory) stay off the console unless its own variable asks for them.
+  setenv("QT_LOGGING_RULES", "*=false", 0);
 }
-
-}  // namespace
 
 bool displayAvailable() {
   return hasText("DISPLAY") || hasText("WAYLAND_DISPLAY");
 }
 
 bool createWindow() {
-  allowOffscreenFallback();
   try {
     cv::namedWindow(WINDOW_NAME, cv::WINDOW_NORMAL);
     return true;

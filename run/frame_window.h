@@ -6,6 +6,10 @@
 constexpr char WINDOW_NAME[] = "pellux";
 constexpr int ESC = 27;
 
+// Sets the window library's environment: a fallback platform and quiet
+// logging. Changes the environment, so call it before any thread starts.
+void prepareWindowLibrary();
+
 // Whether the environment names a display to open the window on.
 bool displayAvailable();
 

@@ -73,6 +73,14 @@ $BANNER"
   done
 fi
 
+# A video that opens but gives no frame at all is a failure: here a clip
+# cut just after its headers, where the first frame would begin.
+cluster=$(LC_ALL=C grep -obUaP '\x1F\x43\xB6\x75' "$CLIPS/c.mkv" | head -1 | cut -d: -f1)
+head -c $((cluster + 12)) "$CLIPS/c.mkv" >"$WORK/headers.mkv"
+run_headless "$WORK/headers.mkv" -nv
+check "no frame at all" "$STATUS|$ERR|$OUT$(files)" \
+  "1|$WORK/headers.mkv: no frame could be read|"
+
 # A clip cut short ends the run normally with the frames it had.
 head -c "$(($(stat -c %s "$CLIPS/c.mkv") / 2))" "$CLIPS/c.mkv" >"$WORK/cut.mkv"
 head -c 40000 "$CLIPS/c.avi" >"$WORK/cut.avi"

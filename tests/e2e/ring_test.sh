@@ -74,6 +74,15 @@ STATUS=${PIPESTATUS[0]}
 cd - >/dev/null
 check "stdout closed by its reader" "$STATUS $(whole_slots $(files)) $(files | grep -vc '^f00[01].png$')" "141 whole 0"
 
+# Also when SIGPIPE was ignored from the start, as services have it: the
+# run stops at its first lost line and says so.
+new_dir
+(cd "$DIR" && trap '' PIPE &&
+  "$PELLUX" "$CLIPS/long.avi" -nv -nd -sq 0 1 2>"$WORK/err" | head -2 >/dev/null
+  echo "${PIPESTATUS[0]}" >"$WORK/status")
+check "stdout lost with SIGPIPE ignored" "$(cat "$WORK/status") $(cat "$WORK/err") $(whole_slots $(files))" \
+  "1 Could not write to standard output: Broken pipe whole"
+
 # Without /proc, as in a bare chroot or a sandbox, slots are still written.
 if [ -n "${ASAN_OPTIONS-}" ]; then
   echo "skipping the no-/proc case: the sanitizers need /proc"
