@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstring>
+#include <new>
 #include <opencv2/imgcodecs.hpp>
 #include <string>
 
@@ -38,8 +40,8 @@ std::string directoryOf(const char* name) {
   return slash == name ? "/" : std::string(name, slash);
 }
 
-bool encode(const char* name, const cv::Mat& frame,
-            std::vector<unsigned char>& encoded) {
+bool encodeInMemory(const char* name, const cv::Mat& frame,
+                    std::vector<unsigned char>& encoded) {
   try {
     return cv::imencode(extensionOf(name), frame, encoded);
   } catch (const cv::Exception&) {
@@ -55,7 +57,7 @@ bool writeImage(const std::string& path, const cv::Mat& frame) {
   }
 }
 
-WriteResult failure(WriteFailure kind, int error = 0) { return {kind, error}; }
+WriteResult outcome(WriteFailure kind, int error = 0) { return {kind, error}; }
 
 // Completes temporary with the attributes of the slot it replaces and puts
 // it in place as name.
@@ -64,16 +66,16 @@ WriteResult finish(TemporaryFile& temporary, const char* name,
   int error =
       previous == nullptr ? 0 : temporary.copyAttributesOf(name, *previous);
   if (error == 0) error = temporary.close();
-  if (error != 0) return failure(WriteFailure::System, error);
+  if (error != 0) return outcome(WriteFailure::System, error);
   switch (temporary.putInPlace(name, previous, error)) {
     case TemporaryFile::Placement::Placed:
-      return failure(WriteFailure::None);
+      return outcome(WriteFailure::None);
     case TemporaryFile::Placement::SlotChanged:
-      return failure(WriteFailure::SlotChanged);
+      return outcome(WriteFailure::SlotChanged);
     case TemporaryFile::Placement::Failed:
       break;
   }
-  return failure(WriteFailure::System, error);
+  return outcome(WriteFailure::System, error);
 }
 
 }  // namespace
@@ -94,8 +96,8 @@ ImageFormat checkImageFormat(const char* name) {
                                                : ImageFormat::RefusesFrames;
   }
   std::vector<unsigned char> encoded;
-  return encode(name, proof, encoded) ? ImageFormat::Usable
-                                      : ImageFormat::RefusesFrames;
+  return encodeInMemory(name, proof, encoded) ? ImageFormat::Usable
+                                              : ImageFormat::RefusesFrames;
 }
 
 const char* describeWriteFailure(const WriteResult& result) {
@@ -124,46 +126,75 @@ FrameWriter::FrameWriter(const char* inputPath, TemporaryNaming naming)
   }
 }
 
-WriteResult FrameWriter::write(const char* name, const cv::Mat& frame) {
+WriteResult FrameWriter::encode(const char* name, const cv::Mat& frame,
+                                EncodedFrame& encoded) const {
+  encoded.file_.reset();
+  try {
+    if (!writesOnlyToFiles(name))
+      return encodeInMemory(name, frame, encoded.bytes_)
+                 ? outcome(WriteFailure::None)
+                 : outcome(WriteFailure::EncoderRefused);
+    TemporaryFile& file = encoded.file_.emplace(
+        directoryOf(name), extensionOf(name), TemporaryNaming::Named);
+    if (file.error() != 0) {
+      int error = file.error();
+      encoded.file_.reset();
+      return outcome(WriteFailure::System, error);
+    }
+    if (writeImage(file.path(), frame)) return outcome(WriteFailure::None);
+  } catch (const std::bad_alloc&) {
+    encoded.file_.reset();
+    return outcome(WriteFailure::System, ENOMEM);
+  }
+  encoded.file_.reset();
+  return outcome(WriteFailure::EncoderRefused);
+}
+
+WriteResult FrameWriter::place(const char* name, EncodedFrame& encoded) {
   // The slot itself is looked at, not what a link in its place points to:
   // a link is replaced like any other name.
   struct stat slot;
   bool exists = lstat(name, &slot) == 0;
-  if (exists && guardsInput_ && slot.st_dev == inputDevice_ &&
-      slot.st_ino == inputInode_)
-    return failure(WriteFailure::SlotIsInput);
   const struct stat* previous =
       exists && S_ISREG(slot.st_mode) ? &slot : nullptr;
-  std::string directory = directoryOf(name);
-
-  if (writesOnlyToFiles(name)) {
-    TemporaryFile temporary(directory, extensionOf(name),
-                            TemporaryNaming::Named);
-    if (temporary.error() != 0)
-      return failure(WriteFailure::System, temporary.error());
-    if (!writeImage(temporary.path(), frame))
-      return failure(WriteFailure::EncoderRefused);
-    return finish(temporary, name, previous);
+  WriteResult result = outcome(WriteFailure::SlotIsInput);
+  try {
+    if (exists && guardsInput_ && slot.st_dev == inputDevice_ &&
+        slot.st_ino == inputInode_) {
+      // The slot stays as it is, and the temporary goes.
+    } else if (encoded.file_) {
+      result = finish(*encoded.file_, name, previous);
+    } else {
+      std::string directory = directoryOf(name);
+      result = placeBytes(directory, name, encoded.bytes_, previous);
+      // An unnamed temporary cannot always be given a name (no /proc in a
+      // chroot or sandbox); from the first failure on, named ones are used.
+      if (result.failure == WriteFailure::System &&
+          naming_ == TemporaryNaming::UnnamedFirst) {
+        naming_ = TemporaryNaming::Named;
+        result = placeBytes(directory, name, encoded.bytes_, previous);
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    result = outcome(WriteFailure::System, ENOMEM);
   }
-  if (!encode(name, frame, encoded_))
-    return failure(WriteFailure::EncoderRefused);
-  WriteResult result = writeEncoded(directory, name, previous);
-  // An unnamed temporary cannot always be given a name (no /proc in a
-  // chroot or sandbox); from the first failure on, named ones are used.
-  if (result.failure == WriteFailure::System &&
-      naming_ == TemporaryNaming::UnnamedFirst) {
-    naming_ = TemporaryNaming::Named;
-    result = writeEncoded(directory, name, previous);
-  }
+  encoded.file_.reset();
   return result;
 }
 
-WriteResult FrameWriter::writeEncoded(const std::string& directory,
-                                      const char* name,
-                                      const struct stat* previous) {
+WriteResult FrameWriter::write(const char* name, const cv::Mat& frame) {
+  EncodedFrame encoded;
+  WriteResult result = encode(name, frame, encoded);
+  return result.failure == WriteFailure::None ? place(name, encoded) : result;
+}
+
+WriteResult FrameWriter::placeBytes(const std::string& directory,
+                                    const char* name,
+                                    const std::vector<unsigned char>& bytes,
+                                    const struct stat* previous) {
   TemporaryFile temporary(directory, "", naming_);
   int error = temporary.error();
-  if (error == 0) error = temporary.write(encoded_.data(), encoded_.size());
-  if (error != 0) return failure(WriteFailure::System, error);
+  if (error == 0) error = temporary.write(bytes.data(), bytes.size());
+  if (error != 0) return outcome(WriteFailure::System, error);
   return finish(temporary, name, previous);
 }

@@ -7,6 +7,8 @@
 #include <sys/types.h>
 
 #include <opencv2/core/mat.hpp>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "run/temporary_file.h"
@@ -37,25 +39,53 @@ struct WriteResult {
 // The reason for a failed write, as a user reads it.
 const char* describeWriteFailure(const WriteResult& result);
 
-class FrameWriter {
+// A frame encoded for its slot and not yet in place: the image's bytes or,
+// for formats encoded only into files, a hidden temporary beside the slot.
+class EncodedFrame {
+ public:
+  std::vector<unsigned char>& bytes() { return bytes_; }
+
+ private:
+  friend class FrameWriter;
+  std::vector<unsigned char> bytes_;  // kept from frame to frame
+  std::optional<TemporaryFile> file_;
+};
+
+// What frames are completed with: encoding, which may run on several
+// threads at once, and putting in place, on one thread in frame order.
+class SlotWriter {
+ public:
+  virtual ~SlotWriter() = default;
+  virtual WriteResult encode(const char* name, const cv::Mat& frame,
+                             EncodedFrame& encoded) const = 0;
+  virtual WriteResult place(const char* name, EncodedFrame& encoded) = 0;
+};
+
+class FrameWriter : public SlotWriter {
  public:
   // inputPath names the file or device being read, which no slot may
   // replace; it may be null or name nothing.
   explicit FrameWriter(const char* inputPath,
                        TemporaryNaming naming = TemporaryNaming::UnnamedFirst);
 
-  // Encodes frame in the format that the extension of name selects and
-  // puts it in place as name. A failure leaves name as it was and no
+  // Encodes frame in the format that the extension of name selects.
+  WriteResult encode(const char* name, const cv::Mat& frame,
+                     EncodedFrame& encoded) const override;
+
+  // Puts encoded in place as name. A failure leaves name as it was and no
   // temporary behind.
+  WriteResult place(const char* name, EncodedFrame& encoded) override;
+
+  // Encodes and places, for a caller with one frame at a time.
   WriteResult write(const char* name, const cv::Mat& frame);
 
  private:
-  WriteResult writeEncoded(const std::string& directory, const char* name,
-                           const struct stat* previous);
+  WriteResult placeBytes(const std::string& directory, const char* name,
+                         const std::vector<unsigned char>& bytes,
+                         const struct stat* previous);
 
   bool guardsInput_;
   dev_t inputDevice_ = 0;
   ino_t inputInode_ = 0;
   TemporaryNaming naming_;
-  std::vector<unsigned char> encoded_;  // kept from frame to frame
 };

@@ -177,8 +177,8 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(FrameWriter, NeverReplacesTheInput) {
-  char pattern[] = "/tmp/frame_writer_input.XXXXXX";
-  int fd = mkstemp(pattern);
+  char pattern[] = "/tmp/frame_writer_input.XXXXXX.jpg";
+  int fd = mkstemps(pattern, 4);
   ASSERT_GE(fd, 0);
   close(fd);
   FrameWriter writer(pattern);
