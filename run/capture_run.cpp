@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/videoio.hpp>
@@ -10,7 +11,7 @@
 
 #include "run/camera.h"
 #include "run/console.h"
-#include "run/frame_handoff.h"
+#include "run/frame_pipeline.h"
 #include "run/frame_window.h"
 #include "run/frame_writer.h"
 #include "run/stop_signal.h"
@@ -131,35 +132,43 @@ int runCapture(const RunSettings& settings, Console& console) {
     std::printf("No display available: frames are not shown.\n");
   bool showFrames = haveWindow && settings.showImages;
 
-  // Each frame is written and timed on a second thread while the next is
-  // taken and shown. The capture decodes into the buffer that is not in
-  // flight, so frames are handed over without a copy.
-  FrameHandoff handoff;
-  startHandoff(handoff, writer, console, settings.saveImages);
-  cv::Mat frames[2];
+  // Frames are encoded and put in place on threads of their own while the
+  // next is taken and shown. The capture decodes into a buffer that no
+  // frame in flight uses, so frames are handed over without a copy.
+  // Frames drawn in a window leave a core to the drawing and the display
+  // server: the key wait paces the loop anyway, and an encoder more there
+  // made each cycle longer.
+  int cores = usableCores();
+  int encoders = showFrames && cores > 1 ? cores - 1 : cores;
+  FramePipeline pipeline(writer, console, settings.saveImages, encoders);
+  bool started = pipeline.startError() == 0;
+  if (!started)
+    std::fprintf(stderr, "Could not start the threads that write frames: %s\n",
+                 std::strerror(pipeline.startError()));
   char outputName[SLOT_NAME_SIZE];
   int32_t index = settings.ring.firstIndex;
   // A stop signal or a console that lost its reader ends the loop between
-  // frames: the frame in hand is not written, the one in flight is
+  // frames: the frame in hand is not written, those in flight are
   // completed.
   auto stopped = [&] { return stopSignal() != 0 || console.outputLost(); };
   bool sourceEnded = false;
   bool anyFrame = false;
-  for (int k = 0; !stopped(); k ^= 1) {
-    if (!readFrame(capture, frames[k])) {
+  while (started && !stopped()) {
+    cv::Mat& frame = pipeline.nextBuffer();
+    if (!readFrame(capture, frame)) {
       sourceEnded = !stopped();
       break;
     }
-    if (!anyFrame && haveWindow) fitWindow(frames[k]);
+    if (!anyFrame && haveWindow) fitWindow(frame);
     anyFrame = true;
-    if (showFrames) showFrames = showFrame(frames[k]);
+    if (showFrames) showFrames = showFrame(frame);
     if (haveWindow && (waitForKey() & 0xFF) == ESC) break;
     if (stopped()) break;
     formSlotName(settings.ring, index, outputName);
-    handOver(handoff, frames[k], outputName);
+    pipeline.handOver(outputName);
     index = nextIndex(settings.ring, index);
   }
-  int status = finishHandoff(handoff) ? 0 : RUN_FAILED;
+  int status = pipeline.finish() && started ? 0 : RUN_FAILED;
   // The end of a file is the end of the run; a camera has no end, so one
   // that stops giving frames (unplugged, failed, silent) is a failure that
   // a script or a service manager must see, as is a video that gives none.

@@ -1,0 +1,127 @@
+#include "run/frame_pipeline.h"
+
+#include <sched.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <new>
+#include <opencv2/core/utility.hpp>
+#include <system_error>
+
+int usableCores() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+    return CPU_COUNT(&set);
+  unsigned cores = std::thread::hardware_concurrency();
+  return cores > 0 ? static_cast<int>(cores) : 1;
+}
+
+FramePipeline::FramePipeline(SlotWriter& writer, Console& console, bool save,
+                             int encoders)
+    : writer_(writer),
+      console_(console),
+      save_(save),
+      tickFrequency_(cv::getTickFrequency()),
+      lastLineTick_(cv::getTickCount()),
+      jobs_(static_cast<std::size_t>(encoders < 1 ? 1 : encoders) + 1) {
+  try {
+    threads_.emplace_back(&FramePipeline::placeFrames, this);
+    for (std::size_t i = 1; i < jobs_.size(); ++i)
+      threads_.emplace_back(&FramePipeline::encodeFrames, this);
+  } catch (const std::system_error& error) {
+    startError_ = error.code().value();
+  }
+}
+
+FramePipeline::~FramePipeline() { finish(); }
+
+cv::Mat& FramePipeline::nextBuffer() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  // The buffer was last used by the frame one ring before, which must be
+  // in place before it is decoded over.
+  changed_.wait(lock, [&] { return handedOver_ - placed_ < jobs_.size(); });
+  return job(handedOver_).frame;
+}
+
+void FramePipeline::handOver(const char* name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::snprintf(job(handedOver_).name, SLOT_NAME_SIZE, "%s", name);
+  ++handedOver_;
+  changed_.notify_all();
+}
+
+bool FramePipeline::finish() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closing_ = true;
+    changed_.notify_all();
+  }
+  for (std::thread& thread : threads_)
+    if (thread.joinable()) thread.join();
+  return allWritten_;
+}
+
+void FramePipeline::encodeFrames() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock,
+                  [&] { return nextToEncode_ < handedOver_ || closing_; });
+    if (nextToEncode_ == handedOver_) return;  // closing, nothing left
+    Job& next = job(nextToEncode_++);
+    lock.unlock();
+    WriteResult result = {WriteFailure::None, 0};
+    if (save_) {
+      try {
+        result = writer_.encode(next.name, next.frame, next.encoded);
+      } catch (const std::bad_alloc&) {
+        result = {WriteFailure::System, ENOMEM};
+      } catch (...) {
+        result = {WriteFailure::EncoderRefused, 0};
+      }
+    }
+    lock.lock();
+    next.result = result;
+    next.isEncoded = true;
+    changed_.notify_all();
+  }
+}
+
+void FramePipeline::placeFrames() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [&] {
+      return (placed_ < handedOver_ && job(placed_).isEncoded) ||
+             (closing_ && placed_ == handedOver_);
+    });
+    if (placed_ == handedOver_) return;  // closing, nothing left
+    Job& next = job(placed_);
+    lock.unlock();
+    complete(next);
+    lock.lock();
+    next.isEncoded = false;
+    ++placed_;
+    changed_.notify_all();
+  }
+}
+
+void FramePipeline::complete(Job& job) {
+  WriteResult result = job.result;
+  if (save_ && result.failure == WriteFailure::None) {
+    try {
+      result = writer_.place(job.name, job.encoded);
+    } catch (const std::bad_alloc&) {
+      result = {WriteFailure::System, ENOMEM};
+    } catch (...) {
+      result = {WriteFailure::EncoderRefused, 0};
+    }
+  }
+  if (result.failure != WriteFailure::None) {
+    std::fprintf(stderr, "Could not write %s: %s\n", job.name,
+                 describeWriteFailure(result));
+    allWritten_ = false;
+  }
+  int64_t now = cv::getTickCount();
+  console_.printTimingLine(job.name, static_cast<double>(now - lastLineTick_),
+                           tickFrequency_);
+  lastLineTick_ = now;
+}

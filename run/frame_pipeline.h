@@ -1,0 +1,78 @@
+// Completing frames behind the capture: up to one frame per core encoded at
+// once, and each put in place and reported in frame order by one thread,
+// while the caller decodes the next frame into a buffer none of them uses.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <opencv2/core/mat.hpp>
+#include <thread>
+#include <vector>
+
+#include "cli/output_ring.h"
+#include "run/console.h"
+#include "run/frame_writer.h"
+
+// The cores this process may run on, at least 1.
+int usableCores();
+
+class FramePipeline {
+ public:
+  // Starts the encoder threads, and the thread that puts frames in place with
+  // writer (only when save is set) and prints their timing lines on
+  // console. Timing starts now: the first line gives the time from here to
+  // its frame's slot being in place.
+  FramePipeline(SlotWriter& writer, Console& console, bool save, int encoders);
+  // Finishes, so that no thread outlives the pipeline.
+  ~FramePipeline();
+  FramePipeline(const FramePipeline&) = delete;
+  FramePipeline& operator=(const FramePipeline&) = delete;
+
+  // errno of a thread that could not be started, or 0 when all run. A
+  // pipeline that did not start takes no frames.
+  int startError() const { return startError_; }
+
+  // The buffer to decode the next frame into. No frame in flight uses it;
+  // waits until one is free.
+  cv::Mat& nextBuffer();
+
+  // Hands over the frame in the buffer that nextBuffer gave, to be
+  // completed as name. Its pixels are not copied.
+  void handOver(const char* name);
+
+  // Completes every frame handed over and ends the threads. Returns true
+  // when every frame was written.
+  bool finish();
+
+ private:
+  struct Job {
+    cv::Mat frame;
+    char name[SLOT_NAME_SIZE];
+    EncodedFrame encoded;
+    WriteResult result;
+    bool isEncoded = false;
+  };
+
+  void encodeFrames();
+  void placeFrames();
+  void complete(Job& job);
+  Job& job(uint64_t number) { return jobs_[number % jobs_.size()]; }
+
+  SlotWriter& writer_;
+  Console& console_;
+  const bool save_;
+  const double tickFrequency_;
+  int64_t lastLineTick_;    // the placing thread's own
+  bool allWritten_ = true;  // the placing thread's own until it ends
+  int startError_ = 0;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Job> jobs_;  // one per encoder, and the one being decoded
+  uint64_t handedOver_ = 0;
+  uint64_t nextToEncode_ = 0;
+  uint64_t placed_ = 0;
+  bool closing_ = false;
+  std::vector<std::thread> threads_;
+};

@@ -1,0 +1,127 @@
+#include "run/frame_pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Encodes a frame as its one pixel's value, slowly and unevenly, so that
+// later frames are often encoded before earlier ones; can refuse or throw
+// on a given frame.
+class FakeWriter : public SlotWriter {
+ public:
+  int refuse = -1;
+  int throwOn = -1;
+  std::vector<std::pair<std::string, int>> placed;  // the placing thread's
+
+  WriteResult encode(const char*, const cv::Mat& frame,
+                     EncodedFrame& encoded) const override {
+    int value = frame.at<unsigned char>(0, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(value % 4 * 3));
+    if (value == throwOn) throw std::runtime_error("encoder failed");
+    if (value == refuse) return {WriteFailure::EncoderRefused, 0};
+    // Read again after the wait: a buffer decoded over meanwhile shows.
+    encoded.bytes().assign(1, frame.at<unsigned char>(0, 0));
+    return {WriteFailure::None, 0};
+  }
+  WriteResult place(const char* name, EncodedFrame& encoded) override {
+    placed.emplace_back(name, encoded.bytes().at(0));
+    return {WriteFailure::None, 0};
+  }
+};
+
+std::string nameOf(int frame) { return "f" + std::to_string(frame); }
+
+// Decodes frames 0 .. count-1 into the pipeline's buffers and hands them
+// over as f0, f1, ...
+void handOverFrames(FramePipeline& pipeline, int count) {
+  for (int frame = 0; frame < count; ++frame) {
+    cv::Mat& buffer = pipeline.nextBuffer();
+    buffer.create(1, 1, CV_8UC1);
+    buffer.setTo(frame);
+    pipeline.handOver(nameOf(frame).c_str());
+  }
+}
+
+std::vector<std::string> timedNames(const std::string& out) {
+  std::vector<std::string> names;
+  for (std::size_t start = 0; start < out.size();) {
+    std::size_t end = out.find('\n', start);
+    names.push_back(out.substr(start, out.find(' ', start) - start));
+    start = end + 1;
+  }
+  return names;
+}
+
+std::vector<std::pair<std::string, int>> framesInOrder(
+    std::vector<int> frames) {
+  std::vector<std::pair<std::string, int>> placed;
+  for (int frame : frames) placed.emplace_back(nameOf(frame), frame);
+  return placed;
+}
+
+TEST(FramePipeline, PutsEachFrameInPlaceInOrderWithItsOwnPixels) {
+  Console console;
+  FakeWriter writer;
+  testing::internal::CaptureStdout();
+  FramePipeline pipeline(writer, console, true, 3);
+  handOverFrames(pipeline, 40);
+  EXPECT_TRUE(pipeline.finish());
+  std::string out = testing::internal::GetCapturedStdout();
+  std::vector<int> all;
+  std::vector<std::string> names;
+  for (int frame = 0; frame < 40; ++frame) {
+    all.push_back(frame);
+    names.push_back(nameOf(frame));
+  }
+  EXPECT_EQ(writer.placed, framesInOrder(all));
+  EXPECT_EQ(timedNames(out), names);
+}
+
+TEST(FramePipeline, AFailedFrameIsReportedInOrderAndTheRestLand) {
+  Console console;
+  FakeWriter writer;
+  writer.refuse = 2;
+  writer.throwOn = 5;
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  FramePipeline pipeline(writer, console, true, 2);
+  handOverFrames(pipeline, 8);
+  EXPECT_FALSE(pipeline.finish());
+  std::string err = testing::internal::GetCapturedStderr();
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(err,
+            "Could not write f2: the image writer refused the frame\n"
+            "Could not write f5: the image writer refused the frame\n");
+  EXPECT_EQ(writer.placed, framesInOrder({0, 1, 3, 4, 6, 7}));
+  EXPECT_EQ(timedNames(out).size(), 8u);  // every frame keeps its line
+}
+
+TEST(FramePipeline, FramesInFlightAreCompletedAtTheEnd) {
+  Console console;
+  FakeWriter writer;
+  testing::internal::CaptureStdout();
+  {
+    FramePipeline pipeline(writer, console, true, 1);
+    handOverFrames(pipeline, 3);
+  }  // no finish: the destructor completes them
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(writer.placed, framesInOrder({0, 1, 2}));
+
+  FakeWriter unused;
+  testing::internal::CaptureStdout();
+  FramePipeline timingOnly(unused, console, false, 2);
+  handOverFrames(timingOnly, 3);
+  EXPECT_TRUE(timingOnly.finish());
+  EXPECT_EQ(timedNames(testing::internal::GetCapturedStdout()),
+            (std::vector<std::string>{"f0", "f1", "f2"}));
+  EXPECT_TRUE(unused.placed.empty());
+}
+
+}  // namespace
