@@ -2,7 +2,8 @@
 # Times pellux against its baselines on a 640x480 and a 1280x720 clip of 300
 # frames made here: a bare decode loop, the same loop writing each frame
 # with cv::imwrite (what pellux does, one step after the other), and ffmpeg
-# writing the same JPEG sequence. The commands run in turn, round after
+# writing the same JPEG sequence, and the loop and pellux again held to one
+# core with taskset. The commands run in turn, round after
 # round, and the table gives medians of the rounds, ratios taken round by
 # round. The window mode runs on a virtual X display, drawing on: its cycle
 # is the mean of pellux's own timing lines, against the decode loop's time
@@ -13,7 +14,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 rounds=${1:-5}
-for tool in /usr/bin/time ffmpeg Xvfb; do
+for tool in /usr/bin/time ffmpeg Xvfb taskset; do
   command -v $tool >/dev/null ||
     { echo "benchmark: $tool is missing (apt-get install time ffmpeg xvfb)" >&2; exit 1; }
 done
@@ -69,13 +70,17 @@ for size in 640x480 1280x720; do
     measure ffmpeg ffmpeg -v error -i "$clip" -q:v 2 -start_number 0 f%03d.jpg
     measure window env DISPLAY="$display" "$pellux" "$clip" -nv -sq 0 299
     windowed+=("$(cycle_ms "$work/window.out")")
+    measure loop1 taskset -c 0 "$loop" "$clip" write
+    measure pellux1 env -u DISPLAY -u WAYLAND_DISPLAY taskset -c 0 "$pellux" "$clip" -nv -sq 0 299
   done
   for row in "decode:decode loop (no writing)" "loop:decode, then imwrite, in turn" \
     "pellux:pellux, no display" "ffmpeg:ffmpeg -i CLIP f%03d.jpg" \
-    "window:pellux, window on Xvfb"; do
+    "window:pellux, window on Xvfb" "loop1:decode, then imwrite, one core" \
+    "pellux1:pellux, no display, one core"; do
     name=${row%%:*}
     extra=""
     [ "$name" = pellux ] && extra="$(ratio pellux loop) of the loop, $(ratio pellux ffmpeg) of ffmpeg"
+    [ "$name" = pellux1 ] && extra="$(ratio pellux1 loop1) of the loop on one core"
     printf '%-9s %-34s %7s %7s %9.1f %s\n' "$size" "${row#*:}" "$(figure "$name" 2)" \
       "$(figure "$name" 3)" "$(awk -v k="$(figure "$name" 4)" 'BEGIN { print k / 1024 }')" "$extra"
   done
@@ -139,7 +144,7 @@ rm -rf "$work/dir" && mkdir "$work/dir"
 (cd "$work/dir" && exec env -u DISPLAY -u WAYLAND_DISPLAY TEST_CAMERA_HANG_AFTER=30 \
   LD_PRELOAD="$camera" "$pellux" -nv >"$work/hang.out" 2>/dev/null) &
 pid=$!
-until [ "$(grep -c 'capture time' "$work/hang.out")" -ge 29 ]; do sleep 0.01; done
+until [ "$(grep -c 'capture time' "$work/hang.out" 2>/dev/null)" -ge 29 ] 2>/dev/null; do sleep 0.01; done
 sleep 1
 start=$(date +%s%N)
 kill -s TERM $pid
