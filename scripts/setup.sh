@@ -13,6 +13,7 @@ packages=(
   xvfb xauth xdotool                    # the window tests, on a virtual display
   groff-base                            # checks the man page
   dpkg-dev file                         # the package's computed dependencies
+  lintian                               # Debian's checks of the package
 )
 missing=()
 for package in "${packages[@]}"; do
