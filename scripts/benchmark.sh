@@ -14,11 +14,8 @@
 set -eu
 cd "$(dirname "$0")/.."
 rounds=${1:-5}
-for tool in /usr/bin/time ffmpeg Xvfb taskset; do
-  command -v $tool >/dev/null ||
-    { echo "benchmark: $tool is missing (apt-get install time ffmpeg xvfb)" >&2; exit 1; }
-done
-cmake -S . -B build >/dev/null
+scripts/setup.sh "$0" build tests benchmark
+cmake -S . -B build -DBUILD_TESTING=ON >/dev/null
 cmake --build build --target pellux decode_loop line_clock test_camera slot_reader >/dev/null
 pellux=$PWD/build/pellux
 loop=$PWD/build/decode_loop

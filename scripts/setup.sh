@@ -1,37 +1,49 @@
 #!/usr/bin/env bash
-# Installs what building and testing pellux needs (Debian 12), without
-# recommended packages, then configures and builds into build/. Not root,
-# it installs with sudo; with neither, it says what is missing and stops.
+# Installs what a script of this project needs and is missing (Debian 12),
+# without recommended packages, as root or with sudo. With neither it says
+# what is missing and how to install it, and stops.
+# Usage: scripts/setup.sh COMMAND NEEDS...   (COMMAND: the script the user
+# ran; NEEDS: build, tests, benchmark)
 set -eu
 cd "$(dirname "$0")/.."
-packages=(
-  cmake g++ make                        # the build
-  libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
-  libopencv-videoio-dev libopencv-highgui-dev  # the OpenCV modules used
-  libgtest-dev                          # unit tests
-  ffmpeg                                # makes and checks the test clips
-  xvfb xauth xdotool                    # the window tests, on a virtual display
-  groff-base                            # checks the man page
-  dpkg-dev file                         # the package's computed dependencies
-  lintian                               # Debian's checks of the package
-)
+command=$1
+shift
+packages=()
+sizes=()
+for need in "$@"; do
+  case $need in
+    build)  # the compiler, CMake and the OpenCV modules pellux uses
+      packages+=(cmake g++ make libopencv-core-dev libopencv-imgproc-dev
+        libopencv-imgcodecs-dev libopencv-videoio-dev libopencv-highgui-dev)
+      sizes+=("building: 350 packages, 254 MB to download, 1001 MB on disk") ;;
+    tests)  # unit tests, test clips, the virtual display, man page and package checks
+      packages+=(libgtest-dev ffmpeg xvfb xauth xdotool groff-base dpkg-dev file lintian)
+      sizes+=("testing: 220 more, 61 MB, 195 MB") ;;
+    benchmark)  # timing, clips and the virtual display
+      packages+=(time ffmpeg xvfb xauth)
+      sizes+=("benchmarking: 1 more") ;;
+    *) echo "$0: unknown need $need" >&2; exit 2 ;;
+  esac
+done
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
     missing+=("$package")
 done
-if [ ${#missing[@]} -gt 0 ]; then
-  install="apt-get install -y -q --no-install-recommends ${missing[*]}"
-  if [ "$(id -u)" -eq 0 ]; then
-    sudo=""
-  elif command -v sudo >/dev/null; then
-    sudo=sudo
-  else
-    echo "$0: missing packages: ${missing[*]}; as root, run: apt-get update && $install" >&2
-    exit 1
-  fi
-  $sudo apt-get update -q
-  $sudo env DEBIAN_FRONTEND=noninteractive $install
+[ ${#missing[@]} -eq 0 ] && exit 0
+mapfile -t missing < <(printf '%s\n' "${missing[@]}" | sort -u)
+install="apt-get install -y --no-install-recommends ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+  sudo=()
+elif command -v sudo >/dev/null; then
+  sudo=(sudo)
+else
+  echo "$command needs these packages: ${missing[*]}" >&2
+  echo "As root, run: apt-get update && $install" >&2
+  echo "then run $command again." >&2
+  exit 1
 fi
-cmake -S . -B build "$@"
-cmake --build build -j "$(nproc)"
+echo "$command: installing ${missing[*]}"
+echo "(on a fresh minimal Debian 12 $(IFS=';'; echo "${sizes[*]}" | sed 's/;/; /g'))"
+"${sudo[@]}" apt-get update -q
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive $install

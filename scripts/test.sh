@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Builds pellux and runs every test: unit tests and the end-to-end runs,
-# the window ones on a virtual X display; then all of them again on a build
-# with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what building and testing pellux need, builds it and runs every
+# test: unit tests and the end-to-end runs, the window ones on a virtual X
+# display; then all of them again on a build with AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh "$0" build tests
+cmake -S . -B build -DBUILD_TESTING=ON
+cmake --build build -j "$(nproc)"
 xvfb-run -a ctest --test-dir build --output-on-failure -j 2
 cmake -S . -B build-sanitize -DPELLUX_SANITIZE=ON
 cmake --build build-sanitize -j "$(nproc)"
