@@ -62,7 +62,7 @@ kill -s TERM "$PID"
 finished
 check "SIGTERM on a hung camera" "$STATUS|$ERR|$(slots)" "143||whole in order"
 
-start_on_camera -- -nv -sq 0 1
+start_on_camera -- -nv -sq 0 99  # a ring that cannot wrap in the time the signal takes
 printed 2
 kill -s INT "$PID"
 finished

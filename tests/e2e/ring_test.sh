@@ -54,9 +54,14 @@ done
 mkfifo "$WORK/feed"
 "$PELLUX" "$WORK/feed" -nv >/dev/null 2>&1 &
 PID=$!
-# until it catches SIGTERM (bit 15 of SigCgt)
-while kill -0 "$PID" 2>/dev/null &&
-  ! (($(printf '%d' "0x$(awk '/^SigCgt/ { print $2 }' /proc/$PID/status)") & 0x4000)); do
+# until pellux itself catches SIGTERM (bit 15 of SigCgt): until the fork
+# has become pellux, it is the shell, which catches SIGTERM for its EXIT
+# trap and dies of it
+catches_term() {
+  [ "$(readlink "/proc/$PID/exe")" = "$(readlink -f "$PELLUX")" ] &&
+    (($(printf '%d' "0x$(awk '/^SigCgt/ { print $2 }' "/proc/$PID/status")") & 0x4000))
+}
+while kill -0 "$PID" 2>/dev/null && ! catches_term 2>/dev/null; do
   sleep 0.02
 done
 kill -s TERM "$PID"
