@@ -31,7 +31,7 @@ for package in "${packages[@]}"; do
     missing+=("$package")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
-mapfile -t missing < <(printf '%s\n' "${missing[@]}" | sort -u)
+missing=($(printf '%s\n' "${missing[@]}" | sort -u))  # a package two needs share
 install="apt-get install -y --no-install-recommends ${missing[*]}"
 if [ "$(id -u)" -eq 0 ]; then
   sudo=()
