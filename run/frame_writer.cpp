@@ -1,8 +1,8 @@
 #include "run/frame_writer.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -25,11 +25,9 @@ std::string extensionOf(const char* name) {
 // These writers encode only into a named file: asked for memory, the
 // library goes through a file of its own in the system's temporary
 // directory. They are given a hidden file beside the slot instead.
-bool writesOnlyToFiles(const char* name) {
-  std::string extension = extensionOf(name);
-  for (char& c : extension) c = static_cast<char>(std::tolower(c));
+bool writesOnlyToFiles(const std::string& extension) {
   for (const char* only : {".jp2", ".hdr", ".pic", ".pfm", ".ras", ".sr"})
-    if (extension == only) return true;
+    if (strcasecmp(extension.c_str(), only) == 0) return true;
   return false;
 }
 
@@ -40,10 +38,10 @@ std::string directoryOf(const char* name) {
   return slash == name ? "/" : std::string(name, slash);
 }
 
-bool encodeInMemory(const char* name, const cv::Mat& frame,
+bool encodeInMemory(const std::string& extension, const cv::Mat& frame,
                     std::vector<unsigned char>& encoded) {
   try {
-    return cv::imencode(extensionOf(name), frame, encoded);
+    return cv::imencode(extension, frame, encoded);
   } catch (const cv::Exception&) {
     return false;
   }
@@ -87,8 +85,9 @@ ImageFormat checkImageFormat(const char* name) {
     return ImageFormat::NoWriter;
   }
   cv::Mat proof(PROOF_SIZE, PROOF_SIZE, CV_8UC3, cv::Scalar(40, 120, 200));
-  if (writesOnlyToFiles(name)) {
-    TemporaryFile temporary(directoryOf(name), extensionOf(name),
+  std::string extension = extensionOf(name);
+  if (writesOnlyToFiles(extension)) {
+    TemporaryFile temporary(directoryOf(name), extension,
                             TemporaryNaming::Named);
     // Where no file can be made, each frame says why on its own.
     if (temporary.error() != 0) return ImageFormat::Usable;
@@ -96,8 +95,8 @@ ImageFormat checkImageFormat(const char* name) {
                                                : ImageFormat::RefusesFrames;
   }
   std::vector<unsigned char> encoded;
-  return encodeInMemory(name, proof, encoded) ? ImageFormat::Usable
-                                              : ImageFormat::RefusesFrames;
+  return encodeInMemory(extension, proof, encoded) ? ImageFormat::Usable
+                                                   : ImageFormat::RefusesFrames;
 }
 
 const char* describeWriteFailure(const WriteResult& result) {
@@ -129,25 +128,26 @@ FrameWriter::FrameWriter(const char* inputPath, TemporaryNaming naming)
 WriteResult FrameWriter::encode(const char* name, const cv::Mat& frame,
                                 EncodedFrame& encoded) const {
   encoded.file_.reset();
+  WriteResult result = outcome(WriteFailure::None);
   try {
-    if (!writesOnlyToFiles(name))
-      return encodeInMemory(name, frame, encoded.bytes_)
-                 ? outcome(WriteFailure::None)
-                 : outcome(WriteFailure::EncoderRefused);
-    TemporaryFile& file = encoded.file_.emplace(
-        directoryOf(name), extensionOf(name), TemporaryNaming::Named);
-    if (file.error() != 0) {
-      int error = file.error();
-      encoded.file_.reset();
-      return outcome(WriteFailure::System, error);
+    std::string extension = extensionOf(name);
+    if (!writesOnlyToFiles(extension)) {
+      if (!encodeInMemory(extension, frame, encoded.bytes_))
+        result = outcome(WriteFailure::EncoderRefused);
+    } else {
+      TemporaryFile& file = encoded.file_.emplace(directoryOf(name), extension,
+                                                  TemporaryNaming::Named);
+      if (file.error() != 0)
+        result = outcome(WriteFailure::System, file.error());
+      else if (!writeImage(file.path(), frame))
+        result = outcome(WriteFailure::EncoderRefused);
     }
-    if (writeImage(file.path(), frame)) return outcome(WriteFailure::None);
   } catch (const std::bad_alloc&) {
-    encoded.file_.reset();
-    return outcome(WriteFailure::System, ENOMEM);
+    result = outcome(WriteFailure::System, ENOMEM);
   }
-  encoded.file_.reset();
-  return outcome(WriteFailure::EncoderRefused);
+  // A frame that failed leaves no temporary behind.
+  if (result.failure != WriteFailure::None) encoded.file_.reset();
+  return result;
 }
 
 WriteResult FrameWriter::place(const char* name, EncodedFrame& encoded) {
@@ -180,12 +180,6 @@ WriteResult FrameWriter::place(const char* name, EncodedFrame& encoded) {
   }
   encoded.file_.reset();
   return result;
-}
-
-WriteResult FrameWriter::write(const char* name, const cv::Mat& frame) {
-  EncodedFrame encoded;
-  WriteResult result = encode(name, frame, encoded);
-  return result.failure == WriteFailure::None ? place(name, encoded) : result;
 }
 
 WriteResult FrameWriter::placeBytes(const std::string& directory,

@@ -76,9 +76,6 @@ class FrameWriter : public SlotWriter {
   // temporary behind.
   WriteResult place(const char* name, EncodedFrame& encoded) override;
 
-  // Encodes and places, for a caller with one frame at a time.
-  WriteResult write(const char* name, const cv::Mat& frame);
-
  private:
   WriteResult placeBytes(const std::string& directory, const char* name,
                          const std::vector<unsigned char>& bytes,

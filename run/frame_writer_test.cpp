@@ -48,6 +48,16 @@ std::string attribute(const std::string& path, const char* name) {
   return size < 0 ? "" : std::string(value, static_cast<std::size_t>(size));
 }
 
+// Encodes frame for name and puts it in place, as the pipeline does.
+WriteResult writeFrame(FrameWriter& writer, const std::string& name,
+                       const cv::Mat& frame) {
+  EncodedFrame encoded;
+  WriteResult result = writer.encode(name.c_str(), frame, encoded);
+  return result.failure == WriteFailure::None
+             ? writer.place(name.c_str(), encoded)
+             : result;
+}
+
 class FrameWriterTest : public testing::TestWithParam<TemporaryNaming> {
  protected:
   void SetUp() override {
@@ -62,7 +72,7 @@ class FrameWriterTest : public testing::TestWithParam<TemporaryNaming> {
 
   WriteResult write(const std::string& name, const cv::Mat& image) {
     FrameWriter writer(nullptr, GetParam());
-    return writer.write(name.c_str(), image);
+    return writeFrame(writer, name, image);
   }
   std::string path(const char* name) { return directory + "/" + name; }
   // Every entry with its size, hidden ones included.
@@ -182,7 +192,7 @@ TEST(FrameWriter, NeverReplacesTheInput) {
   ASSERT_GE(fd, 0);
   close(fd);
   FrameWriter writer(pattern);
-  WriteResult result = writer.write(pattern, cv::Mat(8, 8, CV_8UC3));
+  WriteResult result = writeFrame(writer, pattern, cv::Mat(8, 8, CV_8UC3));
   EXPECT_EQ(result.failure, WriteFailure::SlotIsInput);
   EXPECT_EQ(fs::file_size(pattern), 0u);
   unlink(pattern);
