@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 
 #include "cli/argument_parser.h"
@@ -19,6 +20,10 @@ CaptureSource chooseSource(int argc, const char* const* argv) {
   if (argc == 2 && std::strlen(first) == 1 &&
       std::isdigit(static_cast<unsigned char>(first[0])))
     return {SourceKind::CameraIndex, first[0] - '0', nullptr};
-  if (isCameraDevice(first)) return {SourceKind::CameraDevice, 0, first};
+  struct stat status;
+  bool absentDevice = std::strncmp(first, "/dev/", 5) == 0 &&
+                      stat(first, &status) != 0 && errno == ENOENT;
+  if (isCameraDevice(first) || absentDevice)
+    return {SourceKind::CameraDevice, 0, first};
   return {SourceKind::VideoFile, 0, first};
 }

@@ -52,6 +52,9 @@ TEST(SourceChoice, ADeviceFirstIsACameraWithItsOptions) {
   expectPath({"/dev/null"}, SourceKind::CameraDevice, "/dev/null");
   expectPath({"/dev/null", "-nv", "-sq", "0", "99"}, SourceKind::CameraDevice,
              "/dev/null");
+  // One not plugged in, so that opening it says why it is not there.
+  expectPath({"/dev/video-absent"}, SourceKind::CameraDevice,
+             "/dev/video-absent");
 }
 
 }  // namespace

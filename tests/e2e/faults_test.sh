@@ -49,9 +49,12 @@ check "long base" "$STATUS|$ERR|$(files)" \
 run_headless "$CLIPS/c.avi" -nv -e "$(printf 'e%.0s' $(seq 250))"
 check "long extension" "$STATUS|$ERR" "255|Extension is too long: at most 249 characters."
 
-# Sources that do not open: only our own line reaches stderr.
+# Sources that do not open: only our own lines reach stderr.
 run_headless "$WORK/no-such-clip.avi" -nv
 check "missing file" "$STATUS|$ERR|$OUT" "255|Could not initialize capturing...|"
+run_headless /dev/video-not-plugged-in -nv
+check "missing device" "$STATUS|$ERR|$OUT" "255|Could not initialize capturing...
+/dev/video-not-plugged-in: No such file or directory|"
 head -c 9000 "$CLIPS/c.mp4" >"$WORK/no-index.mp4"  # its index is at the end
 run_headless "$WORK/no-index.mp4" -nv
 check "mp4 without its index" "$STATUS|$ERR" "255|Could not initialize capturing..."
