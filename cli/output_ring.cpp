@@ -1,5 +1,6 @@
 #include "cli/output_ring.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,14 +14,37 @@ int64_t digitsOf(int32_t index) {
   return digits;
 }
 
-// The name's length, counted rather than formatted: a width of millions
-// would take seconds to format only to be refused.
+// Lengths are counted rather than formatted: a width of millions would
+// take seconds to format only to be refused.
+int64_t indexLength(const OutputRing& ring, int32_t index) {
+  return std::max(static_cast<int64_t>(std::llabs(ring.paddingWidth)),
+                  digitsOf(index));
+}
+
 int64_t nameLength(const OutputRing& ring, int32_t index) {
-  int64_t width = std::llabs(ring.paddingWidth);
-  int64_t digits = digitsOf(index);
   return static_cast<int64_t>(std::strlen(ring.outputBase)) +
-         (width > digits ? width : digits) + 1 +
+         indexLength(ring, index) + 1 +
          static_cast<int64_t>(std::strlen(ring.extension));
+}
+
+// The longest part between slashes of the name.
+int64_t longestComponent(const OutputRing& ring, int32_t index) {
+  int64_t longest = 0;
+  int64_t part = 0;
+  auto walk = [&](const char* text) {
+    for (; *text != '\0'; ++text) {
+      if (*text != '/') {
+        ++part;
+        continue;
+      }
+      longest = std::max(longest, part);
+      part = 0;
+    }
+  };
+  walk(ring.outputBase);
+  part += indexLength(ring, index) + 1;  // the index and the dot
+  walk(ring.extension);
+  return std::max(longest, part);
 }
 
 }  // namespace
@@ -44,17 +68,28 @@ bool formSlotName(const OutputRing& ring, int32_t index,
   return true;
 }
 
+std::string directoryOf(const char* name) {
+  const char* slash = std::strrchr(name, '/');
+  if (slash == nullptr) return ".";
+  return slash == name ? "/" : std::string(name, slash);
+}
+
 int32_t nextIndex(const OutputRing& ring, int32_t index) {
   return index >= ring.lastIndex ? ring.firstIndex : index + 1;
 }
 
-std::optional<int32_t> indexWithNameTooLong(const OutputRing& ring) {
-  auto tooLong = [&](int32_t index) {
-    return nameLength(ring, index) >= static_cast<int64_t>(SLOT_NAME_SIZE);
+std::optional<NameTooLong> nameTooLong(const OutputRing& ring,
+                                       int64_t componentLimit) {
+  auto check = [&](int32_t index) -> std::optional<NameTooLong> {
+    if (nameLength(ring, index) >= static_cast<int64_t>(SLOT_NAME_SIZE))
+      return NameTooLong{index, NameLimit::Path};
+    if (longestComponent(ring, index) > componentLimit)
+      return NameTooLong{index, NameLimit::Component};
+    return std::nullopt;
   };
   // With first above last only the first index is ever used.
-  if (ring.lastIndex > ring.firstIndex && tooLong(ring.lastIndex))
-    return ring.lastIndex;
-  if (tooLong(ring.firstIndex)) return ring.firstIndex;
-  return std::nullopt;
+  if (ring.lastIndex > ring.firstIndex) {
+    if (auto last = check(ring.lastIndex)) return last;
+  }
+  return check(ring.firstIndex);
 }

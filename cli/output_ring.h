@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 constexpr std::size_t OUTPUT_BASE_SIZE = 256;
 constexpr std::size_t EXTENSION_SIZE = 250;
@@ -31,11 +32,26 @@ void setDefaultRing(OutputRing& ring);
 bool formSlotName(const OutputRing& ring, int32_t index,
                   char (&name)[SLOT_NAME_SIZE]);
 
+// The directory part of a name, or "." when it has none.
+std::string directoryOf(const char* name);
+
 // The index that follows index: firstIndex after lastIndex, and always
 // firstIndex when it is above lastIndex. Never leaves the 32-bit range.
 int32_t nextIndex(const OutputRing& ring, int32_t index);
 
-// The index at an end of the range whose slot name would not fit, if any.
-// Names grow with the size of their index, so when both ends fit, every
-// index between them does.
-std::optional<int32_t> indexWithNameTooLong(const OutputRing& ring);
+enum class NameLimit {
+  Path,       // the whole name: SLOT_NAME_SIZE - 1 characters
+  Component,  // a part between slashes: what the file system allows
+};
+
+struct NameTooLong {
+  int32_t index;
+  NameLimit limit;
+};
+
+// The index at an end of the range whose slot name would be too long, as a
+// path or in a part of at most componentLimit characters, if any. Names
+// grow with the size of their index, so when both ends fit, every index
+// between them does.
+std::optional<NameTooLong> nameTooLong(const OutputRing& ring,
+                                       int64_t componentLimit);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,25 +54,46 @@ TEST(SlotName, FitsUpToTheLongestPathAndNoFurther) {
     EXPECT_EQ(nameFor(ringWith(width), 0), "<none>") << width;
 }
 
+// What the check finds, where parts of a name may have partLimit
+// characters (by default as many as a whole name).
+std::string check(const OutputRing& ring,
+                  int64_t partLimit = SLOT_NAME_SIZE - 1) {
+  std::optional<NameTooLong> found = nameTooLong(ring, partLimit);
+  if (!found) return "fits";
+  return (found->limit == NameLimit::Path ? "name at " : "part at ") +
+         std::to_string(found->index);
+}
+
 TEST(NameCheck, ReportsAnEndOfTheRangeInUseForAnyWidth) {
   OutputRing ring = ringWith(4090);  // f, 4090 characters, .jpg: 4095
   ring.firstIndex = INT32_MIN;
   ring.lastIndex = INT32_MAX;
-  EXPECT_EQ(indexWithNameTooLong(ring), std::nullopt);
+  EXPECT_EQ(check(ring), "fits");
   ring.paddingWidth = -4091;
-  EXPECT_EQ(indexWithNameTooLong(ring), INT32_MAX);
+  EXPECT_EQ(check(ring), "name at 2147483647");
   ring.firstIndex = 7;
   ring.lastIndex = -5;  // first above last: only first is used
-  EXPECT_EQ(indexWithNameTooLong(ring), 7);
+  EXPECT_EQ(check(ring), "name at 7");
   for (int32_t width : {INT32_MAX, -INT32_MAX, INT32_MIN}) {
     ring.paddingWidth = width;
-    EXPECT_EQ(indexWithNameTooLong(ring), 7) << width;
+    EXPECT_EQ(check(ring), "name at 7") << width;
   }
 
   ring = ringWith(3, std::string(OUTPUT_BASE_SIZE - 1, 'b').c_str(),
                   std::string(EXTENSION_SIZE - 1, 'e').c_str());
   ring.firstIndex = INT32_MIN;
-  EXPECT_EQ(indexWithNameTooLong(ring), std::nullopt);  // full fields fit
+  EXPECT_EQ(check(ring), "fits");  // full fields fit
+}
+
+TEST(NameCheck, NoPartBetweenSlashesLongerThanTheFileSystemTakes) {
+  EXPECT_EQ(check(ringWith(300), 255), "part at 10");  // f, 300, .jpg
+  EXPECT_EQ(check(ringWith(250), 255), "fits");        // 255 in all
+  OutputRing ring = ringWith(3, "out/run_");           // run_010.jpg: 11
+  EXPECT_EQ(check(ring, 11), "fits");
+  EXPECT_EQ(check(ring, 10), "part at 10");
+  EXPECT_EQ(check(ringWith(1, "directory/f"), 8), "part at 10");
+  EXPECT_EQ(check(ringWith(1, "f", "jpg/name.png"), 7), "part at 10");
+  EXPECT_EQ(check(ringWith(1, "f", "jpg/name.png"), 8), "fits");
 }
 
 TEST(IndexCycle, RunsFromFirstToLastAndStartsAgain) {

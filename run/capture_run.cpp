@@ -1,5 +1,8 @@
 #include "run/capture_run.h"
 
+#include <unistd.h>
+
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -79,11 +82,21 @@ void printBanner() {
 
 bool checkOutputNames(const RunSettings& settings) {
   const OutputRing& ring = settings.ring;
-  if (std::optional<int32_t> index = indexWithNameTooLong(ring)) {
-    std::fprintf(stderr,
-                 "Output file name for index %d would be longer than %zu "
-                 "characters.\n",
-                 *index, SLOT_NAME_SIZE - 1);
+  // Where the directory cannot be asked (it does not exist yet), the
+  // usual limit.
+  long partLimit = pathconf(directoryOf(ring.outputBase).c_str(), _PC_NAME_MAX);
+  if (partLimit <= 0) partLimit = NAME_MAX;
+  if (std::optional<NameTooLong> tooLong = nameTooLong(ring, partLimit)) {
+    if (tooLong->limit == NameLimit::Path)
+      std::fprintf(stderr,
+                   "Output file name for index %d would be longer than %zu "
+                   "characters.\n",
+                   tooLong->index, SLOT_NAME_SIZE - 1);
+    else
+      std::fprintf(stderr,
+                   "Output file name for index %d would have a part longer "
+                   "than %ld characters.\n",
+                   tooLong->index, partLimit);
     return false;
   }
   if (!settings.saveImages) return true;

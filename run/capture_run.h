@@ -11,8 +11,8 @@ constexpr int START_FAILED = -1;
 constexpr int RUN_FAILED = 1;
 
 // Checks, before anything is opened, that the slot names of the whole
-// index range can be formed and, when saving, that their extension has an
-// image writer. Reports on stderr.
+// index range can be formed and fit the slots' file system and, when
+// saving, that their extension has an image writer. Reports on stderr.
 bool checkOutputNames(const RunSettings& settings);
 
 // Runs the capture that settings describe, printing on console. Returns

@@ -41,6 +41,10 @@ TEST(OutputCheck, RefusesNamesThatCannotBeFormed) {
             "characters.\n");
   settings.saveImages = false;  // names are formed for the console anyway
   EXPECT_FALSE(check(settings).result);
+  settings.ring.paddingWidth = 300;  // the tests run where names have 255
+  EXPECT_EQ(check(settings).err,
+            "Output file name for index 10 would have a part longer than 255 "
+            "characters.\n");
 }
 
 TEST(OutputCheck, ProvesFileOnlyWritersInTheSlotsDirectory) {

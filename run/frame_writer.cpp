@@ -9,6 +9,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <string>
 
+#include "cli/output_ring.h"
+
 namespace {
 
 // The smallest image that every writer here takes (jp2 refuses much
@@ -29,13 +31,6 @@ bool writesOnlyToFiles(const std::string& extension) {
   for (const char* only : {".jp2", ".hdr", ".pic", ".pfm", ".ras", ".sr"})
     if (strcasecmp(extension.c_str(), only) == 0) return true;
   return false;
-}
-
-// The directory part of name, or "." when it has none.
-std::string directoryOf(const char* name) {
-  const char* slash = std::strrchr(name, '/');
-  if (slash == nullptr) return ".";
-  return slash == name ? "/" : std::string(name, slash);
 }
 
 bool encodeInMemory(const std::string& extension, const cv::Mat& frame,

@@ -34,12 +34,16 @@ check "missing directory stderr" "$(sort <<<"$ERR" | uniq -c | sed 's/^ *//')" "
 12 Could not write missing/f001.jpg: No such file or directory"
 check "missing directory not made" "$(ls "$DIR")" ""
 
-# Names that cannot be formed are refused before the source opens.
+# Names that cannot be formed, or that the file system cannot hold, are
+# refused before the source opens.
 for width in 100000 2147483647 -2147483647 -2147483648; do
   run_headless "$CLIPS/c.avi" -nv -zp $width
   check "-zp $width" "$STATUS|$ERR|$OUT" \
     "255|Output file name for index 10 would be longer than 4095 characters.|"
 done
+run_headless "$CLIPS/c.avi" -nv -zp 300
+check "-zp 300" "$STATUS|$ERR|$OUT" \
+  "255|Output file name for index 10 would have a part longer than 255 characters.|"
 
 # Texts too long for their fields are refused, never cut.
 long_base=$(printf 'b%.0s' $(seq 256))
