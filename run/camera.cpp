@@ -10,6 +10,7 @@
 #include <opencv2/videoio/registry.hpp>
 
 #include "cli/capture_source.h"
+#include "run/file_descriptor.h"
 
 namespace {
 
@@ -39,20 +40,6 @@ std::string describeError(int error) {
     reason += " (is another program using it?)";
   return reason;
 }
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 int retryIoctl(int fd, unsigned long request, void* argument) {
   int result;
@@ -85,8 +72,8 @@ bool openCamera(const char* path, cv::VideoCapture& capture) {
 }
 
 std::string cameraFailureReason(const char* path) {
-  Descriptor device(open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC));
-  if (device.get() < 0) return describeError(errno);
+  FileDescriptor device(open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC));
+  if (!device.isOpen()) return describeError(errno);
   v4l2_capability capability = {};
   if (retryIoctl(device.get(), VIDIOC_QUERYCAP, &capability) != 0)
     return "not a video capture device";

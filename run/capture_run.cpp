@@ -6,11 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/videoio.hpp>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "run/camera.h"
 #include "run/console.h"
@@ -22,10 +24,13 @@
 namespace {
 
 // The console is ours: the library's warnings (a missing camera, a damaged
-// file) stay off it unless its own log variables ask for them.
+// file, an image writer's complaint) stay off it unless its own log
+// variables ask for them.
 void quietLibraryLogs() {
-  if (std::getenv("OPENCV_LOG_LEVEL") == nullptr)
+  if (std::getenv("OPENCV_LOG_LEVEL") == nullptr) {
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    std::cerr.rdbuf(nullptr);  // the image writers print there themselves
+  }
   if (std::getenv("OPENCV_FFMPEG_DEBUG") == nullptr)
     setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);  // FFmpeg's quiet level
 }
@@ -80,7 +85,8 @@ void printBanner() {
 
 }  // namespace
 
-bool checkOutputNames(const RunSettings& settings) {
+bool checkOutputNames(const RunSettings& settings,
+                      std::optional<ImageFormat>& format) {
   const OutputRing& ring = settings.ring;
   // Where the directory cannot be asked (it does not exist yet), the
   // usual limit.
@@ -102,17 +108,16 @@ bool checkOutputNames(const RunSettings& settings) {
   if (!settings.saveImages) return true;
   char name[SLOT_NAME_SIZE];
   formSlotName(ring, ring.firstIndex, name);
-  switch (checkImageFormat(name)) {
-    case ImageFormat::Usable:
-      return true;
-    case ImageFormat::NoWriter:
-      std::fprintf(stderr, "No image writer for the extension of %s\n", name);
-      return false;
-    case ImageFormat::RefusesFrames:
-      std::fprintf(stderr, "The %s image writer cannot write colour frames\n",
-                   ring.extension);
-      return false;
+  auto chosen = chooseImageFormat(name);
+  if (auto* usable = std::get_if<ImageFormat>(&chosen)) {
+    format = std::move(*usable);
+    return true;
   }
+  if (std::get<FormatProblem>(chosen) == FormatProblem::NoWriter)
+    std::fprintf(stderr, "No image writer for the extension of %s\n", name);
+  else
+    std::fprintf(stderr, "The %s image writer cannot write colour frames\n",
+                 ring.extension);
   return false;
 }
 
@@ -121,10 +126,12 @@ int runCapture(const RunSettings& settings, Console& console) {
   quietLibraryLogs();
   prepareWindowLibrary();
 
-  if (settings.verbose) printBanner();
-  if (!checkOutputNames(settings)) return START_FAILED;
-
+  // Before the format is proven: a file-size limit fails that write too.
   catchStopSignals();
+  if (settings.verbose) printBanner();
+  std::optional<ImageFormat> format;
+  if (!checkOutputNames(settings, format)) return START_FAILED;
+
   const CaptureSource& source = settings.source;
   const std::string inputPath = inputPathOf(source);
   cv::VideoCapture capture;
@@ -135,7 +142,8 @@ int runCapture(const RunSettings& settings, Console& console) {
                    cameraFailureReason(inputPath.c_str()).c_str());
     return START_FAILED;
   }
-  FrameWriter writer(inputPath.c_str());
+  std::optional<FrameWriter> writer;
+  if (format) writer.emplace(*format, inputPath.c_str());
 
   // Without a display there is no window to show frames in or to press
   // ESC in, so the run goes on without one.
@@ -153,7 +161,7 @@ int runCapture(const RunSettings& settings, Console& console) {
   // made each cycle longer.
   int cores = usableCores();
   int encoders = showFrames && cores > 1 ? cores - 1 : cores;
-  FramePipeline pipeline(writer, console, settings.saveImages, encoders);
+  FramePipeline pipeline(writer ? &*writer : nullptr, console, encoders);
   bool started = pipeline.startError() == 0;
   if (!started)
     std::fprintf(stderr, "Could not start the threads that write frames: %s\n",

@@ -2,9 +2,7 @@
 
 #include <sched.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <new>
 #include <opencv2/core/utility.hpp>
 #include <system_error>
 
@@ -16,11 +14,9 @@ int usableCores() {
   return cores > 0 ? static_cast<int>(cores) : 1;
 }
 
-FramePipeline::FramePipeline(SlotWriter& writer, Console& console, bool save,
-                             int encoders)
+FramePipeline::FramePipeline(SlotWriter* writer, Console& console, int encoders)
     : writer_(writer),
       console_(console),
-      save_(save),
       tickFrequency_(cv::getTickFrequency()),
       lastLineTick_(cv::getTickCount()),
       jobs_(static_cast<std::size_t>(encoders < 1 ? 1 : encoders) + 1) {
@@ -69,14 +65,12 @@ void FramePipeline::encodeFrames() {
     if (nextToEncode_ == handedOver_) return;  // closing, nothing left
     Job& next = job(nextToEncode_++);
     lock.unlock();
-    WriteResult result = {WriteFailure::None, 0};
-    if (save_) {
+    WriteResult result;
+    if (writer_ != nullptr) {
       try {
-        result = writer_.encode(next.name, next.frame, next.encoded);
-      } catch (const std::bad_alloc&) {
-        result = {WriteFailure::System, ENOMEM};
+        result = writer_->encode(next.name, next.frame, next.encoded);
       } catch (...) {
-        result = {WriteFailure::EncoderRefused, 0};
+        result = {WriteFailure::Unexpected, {}};
       }
     }
     lock.lock();
@@ -106,18 +100,15 @@ void FramePipeline::placeFrames() {
 
 void FramePipeline::complete(Job& job) {
   WriteResult result = job.result;
-  if (save_ && result.failure == WriteFailure::None) {
+  if (writer_ != nullptr && result.failure == WriteFailure::None) {
     try {
-      result = writer_.place(job.name, job.encoded);
-    } catch (const std::bad_alloc&) {
-      result = {WriteFailure::System, ENOMEM};
+      result = writer_->place(job.name, job.encoded);
     } catch (...) {
-      result = {WriteFailure::EncoderRefused, 0};
+      result = {WriteFailure::Unexpected, {}};
     }
   }
   if (result.failure != WriteFailure::None) {
-    std::fprintf(stderr, "Could not write %s: %s\n", job.name,
-                 describeWriteFailure(result));
+    reportWriteFailure(job.name, result);
     allWritten_ = false;
   }
   int64_t now = cv::getTickCount();

@@ -19,11 +19,12 @@ int usableCores();
 
 class FramePipeline {
  public:
-  // Starts the encoder threads, and the thread that puts frames in place with
-  // writer (only when save is set) and prints their timing lines on
-  // console. Timing starts now: the first line gives the time from here to
-  // its frame's slot being in place.
-  FramePipeline(SlotWriter& writer, Console& console, bool save, int encoders);
+  // Starts the encoder threads, and the thread that puts frames in place
+  // with writer (when there is one: without, frames are only timed) and
+  // prints their timing lines on console; both must outlive the pipeline.
+  // Timing starts now: the first line gives the time from here to its
+  // frame's slot being in place.
+  FramePipeline(SlotWriter* writer, Console& console, int encoders);
   // Finishes, so that no thread outlives the pipeline.
   ~FramePipeline();
   FramePipeline(const FramePipeline&) = delete;
@@ -59,9 +60,8 @@ class FramePipeline {
   void complete(Job& job);
   Job& job(uint64_t number) { return jobs_[number % jobs_.size()]; }
 
-  SlotWriter& writer_;
+  SlotWriter* const writer_;
   Console& console_;
-  const bool save_;
   const double tickFrequency_;
   int64_t lastLineTick_;    // the placing thread's own
   bool allWritten_ = true;  // the placing thread's own until it ends

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <opencv2/imgcodecs.hpp>
 #include <string>
+#include <utility>
 
 #include "cli/output_ring.h"
 
@@ -50,140 +52,223 @@ bool writeImage(const std::string& path, const cv::Mat& frame) {
   }
 }
 
-WriteResult outcome(WriteFailure kind, int error = 0) { return {kind, error}; }
+// Whether the file at path decodes to an image of frame's size: some
+// writers go on as if nothing happened when the file stops growing.
+bool decodesWhole(const std::string& path, const cv::Mat& frame) {
+  try {
+    cv::Mat image = cv::imread(path, cv::IMREAD_UNCHANGED);
+    return image.rows == frame.rows && image.cols == frame.cols;
+  } catch (const cv::Exception&) {
+    return false;
+  }
+}
 
-// Completes temporary with the attributes of the slot it replaces and puts
-// it in place as name.
-WriteResult finish(TemporaryFile& temporary, const char* name,
+// The errors that stop a file from growing.
+bool isWriteError(int error) {
+  return error == EFBIG || error == ENOSPC || error == EDQUOT || error == EIO;
+}
+
+// The errors of linking an unnamed file that say it cannot be done here
+// at all, as without /proc.
+bool cannotLinkUnnamedFiles(const WriteResult& result) {
+  if (result.failure != WriteFailure::System ||
+      result.system.step != FileStep::Link)
+    return false;
+  int error = result.system.error;
+  return error == ENOENT || error == EACCES || error == EPERM ||
+         error == EXDEV || error == EOPNOTSUPP;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+WriteResult systemFailure(FileFailure failure) {
+  return {WriteFailure::System, failure};
+}
+
+WriteResult failedWith(WriteFailure failure) { return {failure, {}}; }
+
+// Writes frame in format into a new hidden file beside the slot name,
+// left in file, and proves that it holds the whole image.
+WriteResult writeThroughFile(FileSystem& files, const ImageFormat& format,
+                             const char* name, const cv::Mat& frame,
+                             std::optional<TemporaryFile>& file) {
+  auto created = TemporaryFile::create(
+      files, directoryOf(name), format.extension, TemporaryNaming::Named);
+  if (auto* failure = std::get_if<FileFailure>(&created))
+    return systemFailure(*failure);
+  file.emplace(std::move(std::get<TemporaryFile>(created)));
+  // The writers do not say why a write failed, and some not even that it
+  // did; errno keeps the reason of the last call that failed.
+  errno = 0;
+  bool written = writeImage(file->path(), frame);
+  int error = errno;
+  if (written && decodesWhole(file->path(), frame)) return {};
+  file.reset();
+  if (isWriteError(error)) return systemFailure({FileStep::Write, error});
+  return failedWith(written ? WriteFailure::Incomplete
+                            : WriteFailure::EncoderRefused);
+}
+
+// Completes file with the attributes of the slot it replaces and puts it
+// in place as name.
+WriteResult commit(TemporaryFile& file, const char* name,
                    const struct stat* previous) {
-  int error =
-      previous == nullptr ? 0 : temporary.copyAttributesOf(name, *previous);
-  if (error == 0) error = temporary.close();
-  if (error != 0) return outcome(WriteFailure::System, error);
-  switch (temporary.putInPlace(name, previous, error)) {
-    case TemporaryFile::Placement::Placed:
-      return outcome(WriteFailure::None);
-    case TemporaryFile::Placement::SlotChanged:
-      return outcome(WriteFailure::SlotChanged);
-    case TemporaryFile::Placement::Failed:
+  FileStatus failure;
+  if (previous != nullptr && S_ISREG(previous->st_mode))
+    failure = file.keepAttributesOf(name, *previous);
+  if (!failure) failure = file.commit(name, previous);
+  return failure ? systemFailure(*failure) : WriteResult{};
+}
+
+const char* describeStep(FileStep step) {
+  switch (step) {
+    case FileStep::Create:
+      return "creating a temporary file beside it";
+    case FileStep::Write:
+      return "writing it";
+    case FileStep::KeepAttributes:
+      return "giving it the owner and permissions of the one it replaces";
+    case FileStep::Link:
+      return "naming its temporary file";
+    case FileStep::Replace:
+      return "replacing it";
+    case FileStep::RemoveOld:
       break;
   }
-  return outcome(WriteFailure::System, error);
+  return "removing what it replaced";
 }
 
-}  // namespace
-
-ImageFormat checkImageFormat(const char* name) {
-  try {
-    if (!cv::haveImageWriter(name)) return ImageFormat::NoWriter;
-  } catch (const cv::Exception&) {
-    return ImageFormat::NoWriter;
-  }
-  cv::Mat proof(PROOF_SIZE, PROOF_SIZE, CV_8UC3, cv::Scalar(40, 120, 200));
-  std::string extension = extensionOf(name);
-  if (writesOnlyToFiles(extension)) {
-    TemporaryFile temporary(directoryOf(name), extension,
-                            TemporaryNaming::Named);
-    // Where no file can be made, each frame says why on its own.
-    if (temporary.error() != 0) return ImageFormat::Usable;
-    return writeImage(temporary.path(), proof) ? ImageFormat::Usable
-                                               : ImageFormat::RefusesFrames;
-  }
-  std::vector<unsigned char> encoded;
-  return encodeInMemory(extension, proof, encoded) ? ImageFormat::Usable
-                                                   : ImageFormat::RefusesFrames;
-}
-
-const char* describeWriteFailure(const WriteResult& result) {
-  switch (result.failure) {
+// Why a write failed, when no system call says it.
+const char* describeFailure(WriteFailure failure) {
+  switch (failure) {
     case WriteFailure::None:
       return "written";
     case WriteFailure::SlotIsInput:
       return "it is the video being read";
     case WriteFailure::EncoderRefused:
       return "the image writer refused the frame";
-    case WriteFailure::SlotChanged:
-      return "something else took its place while it was written";
+    case WriteFailure::Incomplete:
+      return "the image writer left the image incomplete";
+    case WriteFailure::OutOfMemory:
+      return std::strerror(ENOMEM);
+    case WriteFailure::Unexpected:
     case WriteFailure::System:
       break;
   }
-  return std::strerror(result.error);
+  return "an unexpected error";
 }
 
-FrameWriter::FrameWriter(const char* inputPath, TemporaryNaming naming)
-    : naming_(naming) {
-  struct stat input;
-  guardsInput_ = inputPath != nullptr && stat(inputPath, &input) == 0;
-  if (guardsInput_) {
-    inputDevice_ = input.st_dev;
-    inputInode_ = input.st_ino;
+}  // namespace
+
+std::variant<ImageFormat, FormatProblem> chooseImageFormat(const char* name) {
+  try {
+    if (!cv::haveImageWriter(name)) return FormatProblem::NoWriter;
+  } catch (const cv::Exception&) {
+    return FormatProblem::NoWriter;
   }
+  std::string extension = extensionOf(name);
+  ImageFormat format = {extension, writesOnlyToFiles(extension)
+                                       ? Encoding::ThroughFile
+                                       : Encoding::InMemory};
+  cv::Mat proof(PROOF_SIZE, PROOF_SIZE, CV_8UC3, cv::Scalar(40, 120, 200));
+  if (format.encoding == Encoding::InMemory) {
+    std::vector<unsigned char> encoded;
+    if (encodeInMemory(extension, proof, encoded)) return format;
+    return FormatProblem::RefusesFrames;
+  }
+  auto created = TemporaryFile::create(systemFileSystem(), directoryOf(name),
+                                       extension, TemporaryNaming::Named);
+  // Where no file can be made or written (a full disk), each frame says
+  // why on its own.
+  auto* file = std::get_if<TemporaryFile>(&created);
+  if (file == nullptr) return format;
+  errno = 0;
+  if (writeImage(file->path(), proof) || isWriteError(errno)) return format;
+  return FormatProblem::RefusesFrames;
+}
+
+void reportWriteFailure(const char* name, const WriteResult& result) {
+  const FileFailure& system = result.system;
+  if (result.failure != WriteFailure::System)
+    std::fprintf(stderr, "Could not write %s: %s\n", name,
+                 describeFailure(result.failure));
+  else if (system.step == FileStep::Replace && system.error == EEXIST)
+    std::fprintf(stderr,
+                 "Could not write %s: something else took its place while it "
+                 "was written\n",
+                 name);
+  else if (system.step == FileStep::RemoveOld)
+    std::fprintf(stderr,
+                 "%s is in place, but a hidden file is left beside it: %s\n",
+                 name, std::strerror(system.error));
+  else
+    std::fprintf(stderr, "Could not write %s: %s: %s\n", name,
+                 describeStep(system.step), std::strerror(system.error));
+}
+
+FrameWriter::FrameWriter(ImageFormat format, const char* inputPath,
+                         FileSystem& files, TemporaryNaming naming)
+    : format_(std::move(format)), files_(files), naming_(naming) {
+  struct stat input;
+  if (inputPath != nullptr && stat(inputPath, &input) == 0) input_ = input;
 }
 
 WriteResult FrameWriter::encode(const char* name, const cv::Mat& frame,
                                 EncodedFrame& encoded) const {
   encoded.file_.reset();
-  WriteResult result = outcome(WriteFailure::None);
   try {
-    std::string extension = extensionOf(name);
-    if (!writesOnlyToFiles(extension)) {
-      if (!encodeInMemory(extension, frame, encoded.bytes_))
-        result = outcome(WriteFailure::EncoderRefused);
-    } else {
-      TemporaryFile& file = encoded.file_.emplace(directoryOf(name), extension,
-                                                  TemporaryNaming::Named);
-      if (file.error() != 0)
-        result = outcome(WriteFailure::System, file.error());
-      else if (!writeImage(file.path(), frame))
-        result = outcome(WriteFailure::EncoderRefused);
-    }
+    if (format_.encoding == Encoding::ThroughFile)
+      return writeThroughFile(files_, format_, name, frame, encoded.file_);
+    if (encodeInMemory(format_.extension, frame, encoded.bytes_)) return {};
+    return failedWith(WriteFailure::EncoderRefused);
   } catch (const std::bad_alloc&) {
-    result = outcome(WriteFailure::System, ENOMEM);
+    encoded.file_.reset();
+    return failedWith(WriteFailure::OutOfMemory);
   }
-  // A frame that failed leaves no temporary behind.
-  if (result.failure != WriteFailure::None) encoded.file_.reset();
-  return result;
 }
 
 WriteResult FrameWriter::place(const char* name, EncodedFrame& encoded) {
-  // The slot itself is looked at, not what a link in its place points to:
-  // a link is replaced like any other name.
-  struct stat slot;
-  bool exists = lstat(name, &slot) == 0;
-  const struct stat* previous =
-      exists && S_ISREG(slot.st_mode) ? &slot : nullptr;
-  WriteResult result = outcome(WriteFailure::SlotIsInput);
-  try {
-    if (exists && guardsInput_ && slot.st_dev == inputDevice_ &&
-        slot.st_ino == inputInode_) {
-      // The slot stays as it is, and the temporary goes.
-    } else if (encoded.file_) {
-      result = finish(*encoded.file_, name, previous);
-    } else {
-      std::string directory = directoryOf(name);
-      result = placeBytes(directory, name, encoded.bytes_, previous);
-      // An unnamed temporary cannot always be given a name (no /proc in a
-      // chroot or sandbox); from the first failure on, named ones are used.
-      if (result.failure == WriteFailure::System &&
-          naming_ == TemporaryNaming::UnnamedFirst) {
-        naming_ = TemporaryNaming::Named;
-        result = placeBytes(directory, name, encoded.bytes_, previous);
-      }
-    }
-  } catch (const std::bad_alloc&) {
-    result = outcome(WriteFailure::System, ENOMEM);
-  }
+  std::optional<TemporaryFile> file = std::move(encoded.file_);
   encoded.file_.reset();
-  return result;
+  try {
+    // The slot itself is looked at, not what a link in its place points
+    // to: a link is replaced like any other name.
+    struct stat slot;
+    const struct stat* previous = nullptr;
+    if (lstat(name, &slot) == 0) {
+      if (input_ && sameFile(slot, *input_))
+        return failedWith(WriteFailure::SlotIsInput);
+      if (S_ISDIR(slot.st_mode))
+        return systemFailure({FileStep::Replace, EISDIR});
+      previous = &slot;
+    } else if (errno != ENOENT) {
+      return systemFailure({FileStep::Replace, errno});
+    }
+    if (file) return commit(*file, name, previous);
+    WriteResult result = placeBytes(name, encoded.bytes_, previous);
+    // An unnamed file cannot always be given a name (no /proc in a chroot
+    // or a sandbox): from then on, named ones are used.
+    if (cannotLinkUnnamedFiles(result) &&
+        naming_ == TemporaryNaming::UnnamedFirst) {
+      naming_ = TemporaryNaming::Named;
+      result = placeBytes(name, encoded.bytes_, previous);
+    }
+    return result;
+  } catch (const std::bad_alloc&) {
+    return failedWith(WriteFailure::OutOfMemory);
+  }
 }
 
-WriteResult FrameWriter::placeBytes(const std::string& directory,
-                                    const char* name,
+WriteResult FrameWriter::placeBytes(const char* name,
                                     const std::vector<unsigned char>& bytes,
                                     const struct stat* previous) {
-  TemporaryFile temporary(directory, "", naming_);
-  int error = temporary.error();
-  if (error == 0) error = temporary.write(bytes.data(), bytes.size());
-  if (error != 0) return outcome(WriteFailure::System, error);
-  return finish(temporary, name, previous);
+  auto created = TemporaryFile::create(files_, directoryOf(name), "", naming_);
+  if (auto* failure = std::get_if<FileFailure>(&created))
+    return systemFailure(*failure);
+  TemporaryFile& file = std::get<TemporaryFile>(created);
+  if (FileStatus failure = file.write(bytes.data(), bytes.size()))
+    return systemFailure(*failure);
+  return commit(file, name, previous);
 }

@@ -9,38 +9,55 @@
 #include <opencv2/core/mat.hpp>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
+#include "run/file_system.h"
 #include "run/temporary_file.h"
 
-enum class ImageFormat {
-  Usable,
+// How the image writer of a format delivers an image.
+enum class Encoding {
+  InMemory,     // into a buffer
+  ThroughFile,  // only into a named file (jp2, hdr, pfm, ras, sr)
+};
+
+// The format that the slots' extension selects, proven usable at start.
+struct ImageFormat {
+  std::string extension;  // from its dot, as the image writer is chosen
+  Encoding encoding;
+};
+
+enum class FormatProblem {
   NoWriter,       // the extension selects no image writer
   RefusesFrames,  // its writer cannot encode colour frames
 };
 
-// Proves that the extension of name selects a writer that can encode the
-// frames a capture gives (8-bit, 3 channels) by encoding a small one.
-ImageFormat checkImageFormat(const char* name);
+// Chooses the format for the slot name by encoding a small frame of the
+// kind a capture gives (8-bit, 3 channels); formats written only to files
+// are proven in the slot's directory.
+std::variant<ImageFormat, FormatProblem> chooseImageFormat(const char* name);
 
 enum class WriteFailure {
   None,
   SlotIsInput,     // the slot is the file or device being read
   EncoderRefused,  // the image writer refused the frame
-  SlotChanged,     // something else took the slot's place meanwhile
-  System,          // a system call failed with error
+  Incomplete,      // the image writer left its file incomplete
+  OutOfMemory,
+  Unexpected,  // an exception that nothing here throws
+  System,      // a system call failed: system says which and why
 };
 
 struct WriteResult {
-  WriteFailure failure;
-  int error;  // errno, for System
+  WriteFailure failure = WriteFailure::None;
+  FileFailure system = {};  // for System
 };
 
-// The reason for a failed write, as a user reads it.
-const char* describeWriteFailure(const WriteResult& result);
+// Prints the line that reports a failed write of the slot name on stderr:
+// "Could not write f003.jpg: replacing it: Device or resource busy".
+void reportWriteFailure(const char* name, const WriteResult& result);
 
 // A frame encoded for its slot and not yet in place: the image's bytes or,
-// for formats encoded only into files, a hidden temporary beside the slot.
+// for formats written only to files, a hidden temporary beside the slot.
 class EncodedFrame {
  public:
   std::vector<unsigned char>& bytes() { return bytes_; }
@@ -63,12 +80,14 @@ class SlotWriter {
 
 class FrameWriter : public SlotWriter {
  public:
-  // inputPath names the file or device being read, which no slot may
-  // replace; it may be null or name nothing.
-  explicit FrameWriter(const char* inputPath,
-                       TemporaryNaming naming = TemporaryNaming::UnnamedFirst);
+  // Writes frames in format. inputPath names the file or device being
+  // read, which no slot may replace; it may be null or name nothing. files
+  // must outlive the writer.
+  FrameWriter(ImageFormat format, const char* inputPath,
+              FileSystem& files = systemFileSystem(),
+              TemporaryNaming naming = TemporaryNaming::UnnamedFirst);
 
-  // Encodes frame in the format that the extension of name selects.
+  // Encodes frame for the slot name.
   WriteResult encode(const char* name, const cv::Mat& frame,
                      EncodedFrame& encoded) const override;
 
@@ -77,12 +96,12 @@ class FrameWriter : public SlotWriter {
   WriteResult place(const char* name, EncodedFrame& encoded) override;
 
  private:
-  WriteResult placeBytes(const std::string& directory, const char* name,
+  WriteResult placeBytes(const char* name,
                          const std::vector<unsigned char>& bytes,
                          const struct stat* previous);
 
-  bool guardsInput_;
-  dev_t inputDevice_ = 0;
-  ino_t inputInode_ = 0;
-  TemporaryNaming naming_;
+  const ImageFormat format_;
+  FileSystem& files_;
+  std::optional<struct stat> input_;
+  TemporaryNaming naming_;  // the placing thread's
 };

@@ -1,6 +1,8 @@
 #include "run/frame_writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -8,11 +10,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <initializer_list>
 #include <opencv2/imgcodecs.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -48,6 +53,10 @@ std::string attribute(const std::string& path, const char* name) {
   return size < 0 ? "" : std::string(value, static_cast<std::size_t>(size));
 }
 
+ImageFormat formatOf(const std::string& name) {
+  return std::get<ImageFormat>(chooseImageFormat(name.c_str()));
+}
+
 // Encodes frame for name and puts it in place, as the pipeline does.
 WriteResult writeFrame(FrameWriter& writer, const std::string& name,
                        const cv::Mat& frame) {
@@ -71,7 +80,7 @@ class FrameWriterTest : public testing::TestWithParam<TemporaryNaming> {
   }
 
   WriteResult write(const std::string& name, const cv::Mat& image) {
-    FrameWriter writer(nullptr, GetParam());
+    FrameWriter writer(formatOf(name), nullptr, systemFileSystem(), GetParam());
     return writeFrame(writer, name, image);
   }
   std::string path(const char* name) { return directory + "/" + name; }
@@ -161,11 +170,14 @@ TEST_P(FrameWriterTest, AFailureLeavesTheDirectoryAsItWas) {
 
   WriteResult result = write(path("f001.jpg"), frame(10));
   EXPECT_EQ(result.failure, WriteFailure::System);
-  EXPECT_STREQ(describeWriteFailure(result), "Is a directory");
+  EXPECT_EQ(result.system.step, FileStep::Replace);
+  EXPECT_EQ(result.system.error, EISDIR);
   // Too small for the jp2 writer, which writes only to named files.
   EXPECT_EQ(write(path("f000.jp2"), cv::Mat(2, 2, CV_8UC3)).failure,
             WriteFailure::EncoderRefused);
-  EXPECT_EQ(write(path("gone/f000.jpg"), frame(10)).error, ENOENT);
+  result = write(path("gone/f000.jpg"), frame(10));
+  EXPECT_EQ(result.system.step, FileStep::Create);
+  EXPECT_EQ(result.system.error, ENOENT);
   EXPECT_EQ(entries(), before);
   EXPECT_LT(cv::norm(cv::imread(path("f000.jp2")), frame(10), cv::NORM_INF), 8);
 }
@@ -186,24 +198,201 @@ INSTANTIATE_TEST_SUITE_P(
       return info.param == TemporaryNaming::Named ? "Named" : "UnnamedFirst";
     });
 
+// The system's calls, with chosen ones failing as the system would, or
+// with another program acting just before a rename.
+class FaultyFileSystem : public FileSystem {
+ public:
+  int linkError = 0;    // linking an unnamed file fails with it
+  int renameError = 0;  // renames with these flags fail with it
+  unsigned renameFlags = RENAME_EXCHANGE | RENAME_NOREPLACE;
+  int unlinkError = 0;
+  std::size_t writable = SIZE_MAX;  // bytes before writes fail: ENOSPC
+  std::function<void(const char* name)> beforeRename;
+  int unnamedCreates = 0;
+
+  int open(const char* path, int flags, mode_t mode) override {
+    if ((flags & O_TMPFILE) == O_TMPFILE) ++unnamedCreates;
+    return FileSystem::open(path, flags, mode);
+  }
+  ssize_t write(int fd, const void* data, std::size_t size) override {
+    if (writable == 0) return fail(ENOSPC);
+    size = std::min(size, writable);
+    writable -= size;
+    return FileSystem::write(fd, data, size);
+  }
+  int link(const char* from, const char* to, int flags) override {
+    if (linkError != 0 && std::strncmp(from, "/proc/", 6) == 0)
+      return fail(linkError);
+    return FileSystem::link(from, to, flags);
+  }
+  int rename(const char* from, const char* to, unsigned flags) override {
+    if (beforeRename) std::exchange(beforeRename, nullptr)(to);
+    if (renameError != 0 && (flags & renameFlags) != 0)
+      return fail(renameError);
+    return FileSystem::rename(from, to, flags);
+  }
+  int unlink(const char* path) override {
+    return unlinkError != 0 ? fail(unlinkError) : FileSystem::unlink(path);
+  }
+
+ private:
+  static int fail(int error) {
+    errno = error;
+    return -1;
+  }
+};
+
+class SlotCommitTest : public FrameWriterTest {
+ protected:
+  void SetUp() override {
+    FrameWriterTest::SetUp();
+    slot = path("f000.png");
+  }
+  // Writes shade to f000.png, as a run would with files.
+  WriteResult writeSlot(int shade) {
+    FrameWriter writer(formatOf(slot), nullptr, files, GetParam());
+    return writeFrame(writer, slot, frame(shade));
+  }
+  int slotShade() {
+    cv::Mat image = cv::imread(slot, cv::IMREAD_UNCHANGED);
+    return image.empty() ? -1 : image.at<cv::Vec3b>(0, 0)[0];
+  }
+  int hiddenFiles() {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(directory))
+      count += entry.path().filename().string().rfind(".pellux-", 0) == 0;
+    return count;
+  }
+  std::string reported(const WriteResult& result) {
+    testing::internal::CaptureStderr();
+    reportWriteFailure("f000.png", result);
+    return testing::internal::GetCapturedStderr();
+  }
+
+  FaultyFileSystem files;
+  std::string slot;
+};
+
+TEST_P(SlotCommitTest, AFailedStepLeavesTheSlotAsItWasAndSaysWhich) {
+  ASSERT_TRUE(written(writeSlot(10)));
+  files.renameError = EBUSY;
+  EXPECT_EQ(
+      reported(writeSlot(20)),
+      "Could not write f000.png: replacing it: Device or resource busy\n");
+  files.renameError = 0;
+  files.writable = 100;  // a short write, then a full disk
+  EXPECT_EQ(reported(writeSlot(30)),
+            "Could not write f000.png: writing it: No space left on device\n");
+  EXPECT_EQ(slotShade(), 10);
+  EXPECT_EQ(hiddenFiles(), 0);
+}
+
+TEST_P(SlotCommitTest, ARemovalThatFailsIsReportedWithTheImageInPlace) {
+  ASSERT_TRUE(written(writeSlot(10)));
+  files.unlinkError = EIO;
+  WriteResult result = writeSlot(20);
+  EXPECT_EQ(reported(result),
+            "f000.png is in place, but a hidden file is left beside it: "
+            "Input/output error\n");
+  EXPECT_EQ(slotShade(), 20);
+  EXPECT_EQ(hiddenFiles(), 1);
+}
+
+TEST_P(SlotCommitTest, WhatAnotherProgramDoesToTheSlotMeanwhileIsKept) {
+  auto theirs = [](const char* name) { std::ofstream(name) << "theirs"; };
+  files.beforeRename = theirs;  // before a new slot is placed
+  WriteResult result = writeSlot(10);
+  EXPECT_EQ(reported(result),
+            "Could not write f000.png: something else took its place while "
+            "it was written\n");
+  EXPECT_EQ(fs::file_size(slot), 6u);
+  fs::remove(slot);
+  ASSERT_TRUE(written(writeSlot(10)));
+  files.beforeRename = [&](const char* name) {  // before one is swapped
+    std::ofstream(path("other")) << "theirs";
+    fs::rename(path("other"), name);
+  };
+  EXPECT_EQ(writeSlot(20).system.error, EEXIST);
+  EXPECT_EQ(fs::file_size(slot), 6u);
+  // A reader that takes each slot away leaves the name to the next frame.
+  files.beforeRename = [](const char* name) { fs::remove(name); };
+  EXPECT_TRUE(written(writeSlot(30)));
+  EXPECT_EQ(slotShade(), 30);
+  EXPECT_EQ(hiddenFiles(), 0);
+}
+
+TEST_P(SlotCommitTest, FilesystemsThatCannotSwapOrRefuseToReplaceStillWork) {
+  files.renameError = EINVAL;  // as NFS answers these flags
+  ASSERT_TRUE(written(writeSlot(10)));
+  ASSERT_TRUE(written(writeSlot(20)));
+  EXPECT_EQ(slotShade(), 20);
+  EXPECT_EQ(hiddenFiles(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Temporaries, SlotCommitTest,
+    testing::Values(TemporaryNaming::UnnamedFirst, TemporaryNaming::Named),
+    [](const testing::TestParamInfo<TemporaryNaming>& info) {
+      return info.param == TemporaryNaming::Named ? "Named" : "UnnamedFirst";
+    });
+
+TEST(UnnamedTemporaries, GivenUpOnlyWhereTheyCannotBeLinked) {
+  char pattern[] = "/tmp/unnamed_test.XXXXXX";
+  std::string directory = mkdtemp(pattern);
+  std::string slot = directory + "/f000.jpg";
+  cv::Mat frame(8, 8, CV_8UC3, cv::Scalar(1, 2, 3));
+  FaultyFileSystem files;
+  FrameWriter writer(formatOf(slot), nullptr, files);
+  files.linkError = ENOSPC;  // a full disk is no reason to give them up
+  WriteResult result = writeFrame(writer, slot, frame);
+  EXPECT_EQ(result.system.step, FileStep::Link);
+  EXPECT_EQ(result.system.error, ENOSPC);
+  files.linkError = ENOENT;  // no /proc: the frame is written named
+  EXPECT_TRUE(written(writeFrame(writer, slot, frame)));
+  EXPECT_EQ(files.unnamedCreates, 2);
+  files.linkError = 0;
+  EXPECT_TRUE(written(writeFrame(writer, slot, frame)));
+  EXPECT_EQ(files.unnamedCreates, 2);  // and so are the frames after it
+  fs::remove_all(directory);
+}
+
 TEST(FrameWriter, NeverReplacesTheInput) {
   char pattern[] = "/tmp/frame_writer_input.XXXXXX.jpg";
   int fd = mkstemps(pattern, 4);
   ASSERT_GE(fd, 0);
   close(fd);
-  FrameWriter writer(pattern);
+  FrameWriter writer(formatOf(pattern), pattern);
   WriteResult result = writeFrame(writer, pattern, cv::Mat(8, 8, CV_8UC3));
   EXPECT_EQ(result.failure, WriteFailure::SlotIsInput);
   EXPECT_EQ(fs::file_size(pattern), 0u);
   unlink(pattern);
 }
 
-TEST(ImageFormat, ProvedWithAColourFrame) {
-  for (const char* name : {"f.jpg", "f.png", "f.bmp", "f.tiff", "f.jp2"})
-    EXPECT_EQ(checkImageFormat(name), ImageFormat::Usable) << name;
-  EXPECT_EQ(checkImageFormat("f.xyz"), ImageFormat::NoWriter);
+TEST(ImageFormat, ChosenOnceAndProvedWithAColourFrame) {
+  for (const char* name : {"f.jpg", "f.png", "f.bmp", "f.tiff"})
+    EXPECT_EQ(formatOf(name).encoding, Encoding::InMemory) << name;
+  EXPECT_EQ(formatOf("f.JP2").encoding, Encoding::ThroughFile);
+  EXPECT_EQ(formatOf("a.b/f.png").extension, ".png");
+  auto problem = [](const char* name) {
+    return std::get<FormatProblem>(chooseImageFormat(name));
+  };
+  EXPECT_EQ(problem("f.xyz"), FormatProblem::NoWriter);
   for (const char* name : {"f.pgm", "f.pbm", "f.exr"})
-    EXPECT_EQ(checkImageFormat(name), ImageFormat::RefusesFrames) << name;
+    EXPECT_EQ(problem(name), FormatProblem::RefusesFrames) << name;
+}
+
+TEST(ImageFormat, FileOnlyWritersAreProvedInTheSlotsDirectory) {
+  char pattern[] = "/tmp/image_format_test.XXXXXX";
+  std::string directory = mkdtemp(pattern);
+  // The library's own temporary directory is not needed, nor used.
+  setenv("OPENCV_TEMP_PATH", "/nonexistent", 1);
+  for (const char* extension : {"jp2", "hdr", "pfm", "ras", "sr"}) {
+    std::string name = directory + "/f000." + extension;
+    EXPECT_EQ(formatOf(name).encoding, Encoding::ThroughFile) << extension;
+  }
+  unsetenv("OPENCV_TEMP_PATH");
+  EXPECT_TRUE(fs::is_empty(directory));
+  fs::remove_all(directory);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -29,129 +30,178 @@ int randomHiddenName(const std::string& directory, const std::string& suffix,
   return 0;
 }
 
+FileFailure failed(FileStep step, int error = errno) { return {step, error}; }
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 }  // namespace
 
-TemporaryFile::TemporaryFile(const std::string& directory,
-                             const std::string& suffix, TemporaryNaming naming)
-    : directory_(directory), suffix_(suffix) {
+std::variant<TemporaryFile, FileFailure> TemporaryFile::create(
+    FileSystem& files, const std::string& directory, const std::string& suffix,
+    TemporaryNaming naming) {
   if (naming == TemporaryNaming::UnnamedFirst) {
-    fd_ = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd_ >= 0) return;
+    FileDescriptor fd(
+        files.open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    // Where the filesystem has no unnamed files, a named one serves.
+    if (fd.isOpen())
+      return TemporaryFile(files, directory, suffix, std::move(fd), "");
   }
   std::string name;
   for (int attempt = 0; attempt < NAME_ATTEMPTS; ++attempt) {
-    error_ = randomHiddenName(directory_, suffix_, name);
-    if (error_ != 0) return;
-    fd_ = ::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd_ >= 0) {
-      path_ = name;
-      ownsPath_ = true;
-      return;
-    }
-    error_ = errno;
-    if (error_ != EEXIST) return;
+    if (int error = randomHiddenName(directory, suffix, name))
+      return failed(FileStep::Create, error);
+    FileDescriptor fd(files.open(
+        name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666));
+    if (fd.isOpen())
+      return TemporaryFile(files, directory, suffix, std::move(fd), name);
+    if (errno != EEXIST) return failed(FileStep::Create);
   }
+  return failed(FileStep::Create, EEXIST);
+}
+
+TemporaryFile::TemporaryFile(FileSystem& files, std::string directory,
+                             std::string suffix, FileDescriptor fd,
+                             std::string path)
+    : files_(files),
+      directory_(std::move(directory)),
+      suffix_(std::move(suffix)),
+      fd_(std::move(fd)),
+      path_(std::move(path)) {}
+
+TemporaryFile::TemporaryFile(TemporaryFile&& other) noexcept
+    : files_(other.files_),
+      directory_(std::move(other.directory_)),
+      suffix_(std::move(other.suffix_)),
+      fd_(std::move(other.fd_)),
+      path_(std::move(other.path_)) {
+  other.path_.clear();
 }
 
 TemporaryFile::~TemporaryFile() {
-  if (fd_ >= 0) ::close(fd_);
-  if (ownsPath_) unlink(path_.c_str());
+  // Only a file that failed is removed here, and that failure is what gets
+  // reported.
+  if (!path_.empty()) files_.unlink(path_.c_str());
 }
 
-int TemporaryFile::write(const void* data, std::size_t size) {
+FileStatus TemporaryFile::write(const void* data, std::size_t size) {
   const char* next = static_cast<const char*>(data);
   while (size > 0) {
-    ssize_t written = ::write(fd_, next, size);
+    ssize_t written = files_.write(fd_.get(), next, size);
     if (written < 0) {
       if (errno == EINTR) continue;
-      return errno;
+      return failed(FileStep::Write);
     }
     next += written;
     size -= static_cast<std::size_t>(written);
   }
-  return 0;
+  return std::nullopt;
 }
 
-int TemporaryFile::copyAttributesOf(const char* previous,
-                                    const struct stat& status) {
+FileStatus TemporaryFile::keepAttributesOf(const char* previous,
+                                           const struct stat& status) {
+  auto fail = [] { return failed(FileStep::KeepAttributes); };
   struct stat own;
-  if (fstat(fd_, &own) != 0) return errno;
+  if (fstat(fd_.get(), &own) != 0) return fail();
   // Only a privileged process may give a file away, and only to a group it
   // belongs to may an owner move it; what cannot be kept is left as a
   // plain create makes it.
   auto allowed = [](int error) { return error != EPERM && error != EINVAL; };
   if ((own.st_uid != status.st_uid || own.st_gid != status.st_gid) &&
-      fchown(fd_, status.st_uid, status.st_gid) != 0) {
-    if (allowed(errno)) return errno;
+      fchown(fd_.get(), status.st_uid, status.st_gid) != 0) {
+    if (allowed(errno)) return fail();
     if (own.st_gid != status.st_gid &&
-        fchown(fd_, static_cast<uid_t>(-1), status.st_gid) != 0 &&
+        fchown(fd_.get(), static_cast<uid_t>(-1), status.st_gid) != 0 &&
         allowed(errno))
-      return errno;
+      return fail();
   }
-  if (fchmod(fd_, status.st_mode & 07777) != 0) return errno;
+  if (fchmod(fd_.get(), status.st_mode & 07777) != 0) return fail();
   ssize_t size = lgetxattr(previous, ACCESS_ACL, nullptr, 0);
-  if (size < 0) return errno == ENODATA || errno == ENOTSUP ? 0 : errno;
+  if (size < 0) {
+    if (errno == ENODATA || errno == ENOTSUP) return std::nullopt;
+    return fail();
+  }
   std::vector<char> acl(static_cast<std::size_t>(size));
   size = lgetxattr(previous, ACCESS_ACL, acl.data(), acl.size());
-  if (size < 0) return errno;
-  if (fsetxattr(fd_, ACCESS_ACL, acl.data(), static_cast<std::size_t>(size),
-                0) != 0)
-    return errno;
-  return 0;
+  if (size < 0) return fail();
+  if (fsetxattr(fd_.get(), ACCESS_ACL, acl.data(),
+                static_cast<std::size_t>(size), 0) != 0)
+    return fail();
+  return std::nullopt;
 }
 
-int TemporaryFile::close() {
-  int result = path_.empty() ? linkToHiddenName() : 0;
-  if (::close(fd_) != 0 && result == 0) result = errno;
-  fd_ = -1;
-  return result;
+FileStatus TemporaryFile::commit(const char* name,
+                                 const struct stat* previous) {
+  if (path_.empty()) {
+    if (FileStatus failure = linkToHiddenName()) return failure;
+  }
+  if (int error = fd_.close()) return failed(FileStep::Write, error);
+  return previous == nullptr ? placeAsNew(name) : swapWith(name, *previous);
 }
 
-int TemporaryFile::linkToHiddenName() {
+FileStatus TemporaryFile::linkToHiddenName() {
   // An unnamed file is reached by name only through its descriptor's link
   // in /proc, which a chroot or a sandbox may lack.
   char link[32];
-  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd_);
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd_.get());
   std::string name;
   for (int attempt = 0; attempt < NAME_ATTEMPTS; ++attempt) {
-    int error = randomHiddenName(directory_, suffix_, name);
-    if (error != 0) return error;
-    if (linkat(AT_FDCWD, link, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) ==
-        0) {
+    if (int error = randomHiddenName(directory_, suffix_, name))
+      return failed(FileStep::Link, error);
+    if (files_.link(link, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
       path_ = name;
-      ownsPath_ = true;
-      return 0;
+      return std::nullopt;
     }
-    if (errno != EEXIST) return errno;
+    if (errno != EEXIST) return failed(FileStep::Link);
   }
-  return EEXIST;
+  return failed(FileStep::Link, EEXIST);
 }
 
-TemporaryFile::Placement TemporaryFile::putInPlace(const char* name,
-                                                   const struct stat* previous,
-                                                   int& error) {
-  // A file already there is swapped out and then removed rather than
-  // renamed over: the name holds one whole image throughout either way,
-  // and ext4 flushes the new file to disk before renaming it over another,
-  // which costs more than writing it.
-  if (previous != nullptr && renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, name,
-                                       RENAME_EXCHANGE) == 0) {
-    struct stat swapped;
-    if (lstat(path_.c_str(), &swapped) == 0 &&
-        swapped.st_dev == previous->st_dev &&
-        swapped.st_ino == previous->st_ino)
-      return Placement::Placed;
-    // Something else took the slot's place after it was looked at: it goes
+FileStatus TemporaryFile::placeAsNew(const char* name) {
+  if (files_.rename(path_.c_str(), name, RENAME_NOREPLACE) == 0) {
+    path_.clear();
+    return std::nullopt;
+  }
+  if (errno != EINVAL) return failed(FileStep::Replace);
+  // A filesystem without the flag (NFS): a link, too, is made only where
+  // the name is free.
+  if (files_.link(path_.c_str(), name, 0) != 0)
+    return failed(FileStep::Replace);
+  bool removed = files_.unlink(path_.c_str()) == 0;
+  int error = errno;
+  path_.clear();
+  return removed ? std::nullopt
+                 : FileStatus(failed(FileStep::RemoveOld, error));
+}
+
+FileStatus TemporaryFile::swapWith(const char* name,
+                                   const struct stat& previous) {
+  // What name holds is swapped out and then removed rather than renamed
+  // over: the name holds one whole image throughout either way, the swap
+  // shows what was replaced, and ext4 flushes a file to disk before
+  // renaming it over another, which costs more than writing it.
+  if (files_.rename(path_.c_str(), name, RENAME_EXCHANGE) != 0) {
+    // A reader that takes slots away (moves each frame it has read) leaves
+    // the name free for a new one.
+    if (errno == ENOENT) return placeAsNew(name);
+    if (errno != EINVAL) return failed(FileStep::Replace);
+    // A filesystem that cannot swap (NFS) replaces the name as it finds it.
+    if (files_.rename(path_.c_str(), name, 0) != 0)
+      return failed(FileStep::Replace);
+    path_.clear();
+    return std::nullopt;
+  }
+  struct stat swapped;
+  if (lstat(path_.c_str(), &swapped) != 0 || !sameFile(swapped, previous)) {
+    // Something else took the name's place after it was looked at: it goes
     // back, and is never ours to remove.
-    if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, name, RENAME_EXCHANGE) !=
-        0)
-      ownsPath_ = false;
-    return Placement::SlotChanged;
+    if (files_.rename(path_.c_str(), name, RENAME_EXCHANGE) != 0) path_.clear();
+    return failed(FileStep::Replace, EEXIST);
   }
-  if (rename(path_.c_str(), name) != 0) {
-    error = errno;
-    return Placement::Failed;
-  }
-  ownsPath_ = false;
-  return Placement::Placed;
+  bool removed = files_.unlink(path_.c_str()) == 0;
+  int error = errno;
+  path_.clear();
+  return removed ? std::nullopt
+                 : FileStatus(failed(FileStep::RemoveOld, error));
 }

@@ -1,64 +1,83 @@
-// A file written beside the name it is to take, so that the name only ever
-// holds a whole file: unnamed while it is written where the filesystem
-// allows it, otherwise under a random hidden name. It removes only a name
-// that it created and that still holds what it put there or what it
-// swapped out.
+// A file written beside the name it is to take and then put in place
+// whole, so that the name only ever holds a whole file: unnamed while it is
+// written where the filesystem allows it, otherwise under a random hidden
+// name. It removes only a name that it created and that still holds what
+// it put there or what it swapped out.
 #pragma once
 
 #include <sys/stat.h>
 
+#include <optional>
 #include <string>
+#include <variant>
+
+#include "run/file_descriptor.h"
+#include "run/file_system.h"
+
+// The steps of writing a file into place.
+enum class FileStep { Create, Write, KeepAttributes, Link, Replace, RemoveOld };
+
+// A system call that failed, the step it was part of, and its errno.
+// Replace with EEXIST means that something else took the name's place.
+struct FileFailure {
+  FileStep step;
+  int error;
+};
+
+// What a step came to: nothing when it was done.
+using FileStatus = std::optional<FileFailure>;
 
 enum class TemporaryNaming {
   UnnamedFirst,  // unnamed until complete, where the filesystem allows it
-  Named,         // a hidden name from the start
+  Named,         // a hidden name from the start, for writers that need one
 };
 
 class TemporaryFile {
  public:
-  // Creates the file in directory with the permissions a plain create
+  // Creates an empty file in directory with the permissions a plain create
   // gives there (0666 through the umask, or the directory's default ACL).
   // A hidden name ends with suffix, so that its extension can select an
-  // image writer.
-  TemporaryFile(const std::string& directory, const std::string& suffix,
-                TemporaryNaming naming);
+  // image writer. files must outlive the file.
+  static std::variant<TemporaryFile, FileFailure> create(
+      FileSystem& files, const std::string& directory,
+      const std::string& suffix, TemporaryNaming naming);
+
+  // Removes the hidden name the file still has.
   ~TemporaryFile();
+  TemporaryFile(TemporaryFile&& other) noexcept;
+  TemporaryFile& operator=(TemporaryFile&&) = delete;
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-  // errno of the failed creation, or 0 when the file is open.
-  int error() const { return error_; }
-  int descriptor() const { return fd_; }
   // The hidden name; empty while the file has none.
   const std::string& path() const { return path_; }
 
-  // Writes data at the end of the file. Returns 0 or errno.
-  int write(const void* data, std::size_t size);
+  // Writes data at the end of the file.
+  FileStatus write(const void* data, std::size_t size);
 
-  // Gives the permissions, owner and ACL of the file at previous (whose
-  // status is given) to this one, where the process may set them.
-  // Returns 0 or errno.
-  int copyAttributesOf(const char* previous, const struct stat& status);
+  // Gives the file the owner, group, permissions and ACL of the regular
+  // file previous, whose status is given, where the process may set them.
+  FileStatus keepAttributesOf(const char* previous, const struct stat& status);
 
-  // Closes the file and gives it a hidden name if it has none. Returns 0
-  // or errno.
-  int close();
-
-  enum class Placement { Placed, SlotChanged, Failed };
-  // Puts the closed file in place as name. With previous, the regular file
-  // that name held when it was looked at is swapped out and removed with
-  // this object; anything else found there by then is swapped back and
-  // the result is SlotChanged. Failed leaves errno in error.
-  Placement putInPlace(const char* name, const struct stat* previous,
-                       int& error);
+  // Closes the file and puts it in place as name. Without previous, name
+  // must hold nothing, and gets the file only while it still does. With
+  // previous (what name held when it was looked at, never a directory),
+  // the two are swapped, and what came out is removed if it is previous
+  // and swapped back otherwise; a name emptied meanwhile is taken as new.
+  // A name that something else took meanwhile is kept, failing with
+  // Replace and EEXIST. The file is spent either way.
+  FileStatus commit(const char* name, const struct stat* previous);
 
  private:
-  int linkToHiddenName();
+  TemporaryFile(FileSystem& files, std::string directory, std::string suffix,
+                FileDescriptor fd, std::string path);
+  FileStatus linkToHiddenName();
+  FileStatus placeAsNew(const char* name);
+  FileStatus swapWith(const char* name, const struct stat& previous);
 
+  FileSystem& files_;
   std::string directory_;
   std::string suffix_;
-  std::string path_;
-  int fd_ = -1;
-  int error_ = 0;
-  bool ownsPath_ = false;  // path_ holds a file this object made or took
+  FileDescriptor fd_;
+  std::string path_;  // a hidden name this object made, while it owns it
 };

@@ -21,7 +21,7 @@ check "-e xyz without saving" "$STATUS $(timed_names | head -1)" "0 f000.xyz"
 mkdir -p "$WORK/run$((runs + 1))/f003.jpg"
 run_headless "$CLIPS/c.avi" -nv -sq 0 4
 check "unwritable file status" "$STATUS" 1
-check "unwritable file stderr" "$ERR" "$(printf 'Could not write f003.jpg: Is a directory\n%.0s' 1 2 3 4 5)"
+check "unwritable file stderr" "$ERR" "$(printf 'Could not write f003.jpg: replacing it: Is a directory\n%.0s' 1 2 3 4 5)"
 check "unwritable file timing" "$(timed_names)" "$(ring_names f jpg 0 4 25)"
 check "other files written" "$(files)" "f000.jpg
 f001.jpg
@@ -30,9 +30,16 @@ f004.jpg"
 
 run_headless "$CLIPS/c.avi" -nv missing/f -sq 0 1
 check "missing directory status" "$STATUS" 1
-check "missing directory stderr" "$(sort <<<"$ERR" | uniq -c | sed 's/^ *//')" "13 Could not write missing/f000.jpg: No such file or directory
-12 Could not write missing/f001.jpg: No such file or directory"
+check "missing directory stderr" "$(sort <<<"$ERR" | uniq -c | sed 's/^ *//')" "13 Could not write missing/f000.jpg: creating a temporary file beside it: No such file or directory
+12 Could not write missing/f001.jpg: creating a temporary file beside it: No such file or directory"
 check "missing directory not made" "$(ls "$DIR")" ""
+
+# A format written only to files, checked at start where nothing can be
+# written: each frame says why, as with any other format.
+new_dir
+err=$(cd "$DIR" && ulimit -f 0 && "$PELLUX" "$CLIPS/c.avi" -nv -e jp2 2>&1 >/dev/null)
+check "jp2 with no room" "$?|$(sed 's/f0[0-9][0-9]/fNNN/' <<<"$err" | sort | uniq -c | sed 's/^ *//')" \
+  "1|25 Could not write fNNN.jp2: writing it: File too large"
 
 # Names that cannot be formed, or that the file system cannot hold, are
 # refused before the source opens.

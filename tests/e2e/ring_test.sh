@@ -104,33 +104,36 @@ else
 fi
 
 # Writes that fail keep the slots' previous images: a file-size limit, and
-# a full filesystem where this machine lets us mount one.
-convert_bmp() {  # convert_bmp DIR [SIZE_LIMIT_KIB]: stderr in $WORK/failed
-  (cd "$1" && ulimit -S -f "${2:-unlimited}" &&
-    "$PELLUX" "$CLIPS/c.avi" -nv -e bmp -sq 0 1 >/dev/null 2>"$WORK/failed")
+# a full filesystem where this machine lets us mount one. pfm is written
+# by a writer that does not notice a failed write itself.
+convert() {  # convert EXT DIR [SIZE_LIMIT_KIB]: stderr in $WORK/failed
+  (cd "$2" && ulimit -S -f "${3:-unlimited}" &&
+    "$PELLUX" "$CLIPS/c.avi" -nv -e "$1" -sq 0 1 >/dev/null 2>"$WORK/failed")
 }
-check_rewrite_failed() {  # check_rewrite_failed NAME STATUS DIR REASON
-  check "$1" "$2 $(grep -c "^Could not write f00[01].bmp: $4\$" "$WORK/failed") $(
-    cmp "$WORK/f000.bmp" "$3/f000.bmp" && cmp "$WORK/f001.bmp" "$3/f001.bmp" &&
-    ls -A "$3" | grep -c '^\.pellux')" "1 25 0"
+check_rewrite_failed() {  # check_rewrite_failed NAME STATUS EXT DIR REASON
+  check "$1 ($3)" "$2 $(grep -c "^Could not write f00[01].$3: writing it: $5\$" "$WORK/failed") $(
+    cmp "$WORK/f000.$3" "$4/f000.$3" && cmp "$WORK/f001.$3" "$4/f001.$3" &&
+    ls -A "$4" | grep -c '^\.pellux')" "1 25 0"
 }
-mkdir "$WORK/limited"
-convert_bmp "$WORK/limited"
-cp -p "$WORK/limited"/f00[01].bmp "$WORK"
-convert_bmp "$WORK/limited" 40  # below a 160x120 bmp
-check_rewrite_failed "size limit" $? "$WORK/limited" "File too large"
-
 mkdir "$WORK/disk"
-if mount -t tmpfs -o size=256k tmpfs "$WORK/disk" 2>/dev/null; then
-  convert_bmp "$WORK/disk"
-  cp -p "$WORK/disk"/f00[01].bmp "$WORK"
+can_mount=$(mount -t tmpfs -o size=1m tmpfs "$WORK/disk" 2>/dev/null && umount "$WORK/disk" && echo yes)
+[ -n "$can_mount" ] || echo "skipping the full-disk cases: cannot mount a tmpfs here"
+for extension in bmp pfm; do
+  mkdir "$WORK/limited-$extension"
+  convert $extension "$WORK/limited-$extension"
+  cp -p "$WORK/limited-$extension"/f00[01].$extension "$WORK"
+  convert $extension "$WORK/limited-$extension" 40  # below a 160x120 frame
+  check_rewrite_failed "size limit" $? $extension "$WORK/limited-$extension" "File too large"
+
+  [ -n "$can_mount" ] || continue
+  mount -t tmpfs -o size=1m tmpfs "$WORK/disk"
+  convert $extension "$WORK/disk"
+  cp -p "$WORK/disk"/f00[01].$extension "$WORK"
   dd if=/dev/zero of="$WORK/disk/filler" bs=4k 2>/dev/null
-  convert_bmp "$WORK/disk"
-  check_rewrite_failed "full disk" $? "$WORK/disk" "No space left on device"
+  convert $extension "$WORK/disk"
+  check_rewrite_failed "full disk" $? $extension "$WORK/disk" "No space left on device"
   umount "$WORK/disk"
-else
-  echo "skipping the full-disk case: cannot mount a tmpfs here"
-fi
+done
 
 # A slot that is the video being read is never replaced; the video is
 # converted whole all the same.
