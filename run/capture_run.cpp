@@ -2,11 +2,13 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/videoio.hpp>
@@ -15,11 +17,10 @@
 #include <utility>
 
 #include "run/camera.h"
-#include "run/console.h"
 #include "run/frame_pipeline.h"
 #include "run/frame_window.h"
 #include "run/frame_writer.h"
-#include "run/stop_signal.h"
+#include "run/stop_signals.h"
 
 namespace {
 
@@ -73,85 +74,112 @@ std::string inputPathOf(const CaptureSource& source) {
              : source.path;
 }
 
-void printBanner() {
-  std::printf(
+void printBanner(Console& console) {
+  char version[128];
+  std::snprintf(
+      version, sizeof version,
       "pellux: Conversion from video to image sequence using OpenCV version "
       "%s (%d.%d.%d)\n",
       CV_VERSION, CV_MAJOR_VERSION, CV_MINOR_VERSION, CV_SUBMINOR_VERSION);
-  std::printf(
+  console.printMessage(version);
+  console.printMessage(
       "Hot keys: \n\tESC - quit the program\nType pellux -h for additional "
       "help.\n");
 }
 
-}  // namespace
+std::string withReason(const char* what, int error) {
+  return std::string(what) + ": " + std::strerror(error);
+}
 
-bool checkOutputNames(const RunSettings& settings,
-                      std::optional<ImageFormat>& format) {
-  const OutputRing& ring = settings.ring;
-  // Where the directory cannot be asked (it does not exist yet), the
-  // usual limit.
-  long partLimit = pathconf(directoryOf(ring.outputBase).c_str(), _PC_NAME_MAX);
-  if (partLimit <= 0) partLimit = NAME_MAX;
-  if (std::optional<NameTooLong> tooLong = nameTooLong(ring, partLimit)) {
-    if (tooLong->limit == NameLimit::Path)
-      std::fprintf(stderr,
-                   "Output file name for index %d would be longer than %zu "
-                   "characters.\n",
-                   tooLong->index, SLOT_NAME_SIZE - 1);
-    else
-      std::fprintf(stderr,
-                   "Output file name for index %d would have a part longer "
-                   "than %ld characters.\n",
-                   tooLong->index, partLimit);
-    return false;
-  }
-  if (!settings.saveImages) return true;
+// Chooses the image format of the ring's slots. Returns why it cannot be
+// written, or nothing.
+std::optional<std::string> chooseFormat(const OutputRing& ring,
+                                        std::optional<ImageFormat>& format) {
   char name[SLOT_NAME_SIZE];
   formSlotName(ring, ring.firstIndex, name);
   auto chosen = chooseImageFormat(name);
   if (auto* usable = std::get_if<ImageFormat>(&chosen)) {
     format = std::move(*usable);
-    return true;
+    return std::nullopt;
   }
   if (std::get<FormatProblem>(chosen) == FormatProblem::NoWriter)
-    std::fprintf(stderr, "No image writer for the extension of %s\n", name);
-  else
-    std::fprintf(stderr, "The %s image writer cannot write colour frames\n",
-                 ring.extension);
-  return false;
+    return std::string("No image writer for the extension of ") + name;
+  return std::string("The ") + ring.extension +
+         " image writer cannot write colour frames";
 }
 
-int runCapture(const RunSettings& settings, Console& console) {
-  // The environment is set while this is the only thread.
-  quietLibraryLogs();
-  prepareWindowLibrary();
+// One run from its start to its end: the source, the window and the
+// pipeline that completes frames, each released on every path.
+class CaptureRun {
+ public:
+  // settings, console and signals must outlive the run.
+  CaptureRun(const RunSettings& settings, Console& console,
+             StopSignals& signals)
+      : settings_(settings),
+        console_(console),
+        signals_(signals),
+        inputPath_(inputPathOf(settings.source)) {}
 
-  // Before the format is proven: a file-size limit fails that write too.
-  catchStopSignals();
-  if (settings.verbose) printBanner();
-  std::optional<ImageFormat> format;
-  if (!checkOutputNames(settings, format)) return START_FAILED;
+  // Checks the output, opens the source and the window, and starts the
+  // pipeline. Returns why the run could not start, or nothing.
+  std::optional<std::string> start();
 
-  const CaptureSource& source = settings.source;
-  const std::string inputPath = inputPathOf(source);
-  cv::VideoCapture capture;
-  if (!openSource(source, capture)) {
-    std::fprintf(stderr, "Could not initialize capturing...\n");
-    if (isCamera(source))
-      std::fprintf(stderr, "%s: %s\n", inputPath.c_str(),
-                   cameraFailureReason(inputPath.c_str()).c_str());
-    return START_FAILED;
+  // Takes frames until the run ends, and says why it ended.
+  RunEnd takeFrames();
+
+  // Completes the frames in flight and closes the source and the window.
+  RunOutcome finish(RunEnd end);
+
+ private:
+  // Why the run must end before taking the next frame, if it must.
+  std::optional<RunEnd> toldToEnd() const {
+    if (signals_.arrived() != 0) return RunEnd::StopSignal;
+    if (console_.outputLost()) return RunEnd::OutputLost;
+    return std::nullopt;
   }
-  std::optional<FrameWriter> writer;
-  if (format) writer.emplace(*format, inputPath.c_str());
+
+  const RunSettings& settings_;
+  Console& console_;
+  StopSignals& signals_;
+  const std::string inputPath_;
+  cv::VideoCapture capture_;
+  std::unique_ptr<FrameWindow> window_;
+  bool showFrames_ = false;
+  bool anyFrame_ = false;
+  std::optional<FrameWriter> writer_;
+  std::unique_ptr<FramePipeline> pipeline_;
+  // Wakes the pipeline's waits on a stop signal; ends before the pipeline.
+  std::optional<StopSignals::Waker> wakePipeline_;
+};
+
+std::optional<std::string> CaptureRun::start() {
+  if (settings_.verbose) printBanner(console_);
+  if (std::optional<std::string> refusal = refuseSlotNames(settings_.ring))
+    return refusal;
+  std::optional<ImageFormat> format;
+  if (settings_.saveImages) {
+    if (std::optional<std::string> refusal =
+            chooseFormat(settings_.ring, format))
+      return refusal;
+  }
+
+  const CaptureSource& source = settings_.source;
+  if (!openSource(source, capture_)) {
+    std::string reason = "Could not initialize capturing...";
+    if (isCamera(source))
+      reason +=
+          "\n" + inputPath_ + ": " + cameraFailureReason(inputPath_.c_str());
+    return reason;
+  }
+  if (format) writer_.emplace(*format, inputPath_.c_str());
 
   // Without a display there is no window to show frames in or to press
   // ESC in, so the run goes on without one.
   bool haveDisplay = displayAvailable();
-  bool haveWindow = haveDisplay && createWindow();
-  if (!haveDisplay && settings.showImages && settings.verbose)
-    std::printf("No display available: frames are not shown.\n");
-  bool showFrames = haveWindow && settings.showImages;
+  if (haveDisplay) window_ = FrameWindow::create();
+  if (!haveDisplay && settings_.showImages && settings_.verbose)
+    console_.printMessage("No display available: frames are not shown.\n");
+  showFrames_ = window_ && settings_.showImages;
 
   // Frames are encoded and put in place on threads of their own while the
   // next is taken and shown. The capture decodes into a buffer that no
@@ -160,51 +188,118 @@ int runCapture(const RunSettings& settings, Console& console) {
   // server: the key wait paces the loop anyway, and an encoder more there
   // made each cycle longer.
   int cores = usableCores();
-  int encoders = showFrames && cores > 1 ? cores - 1 : cores;
-  FramePipeline pipeline(writer ? &*writer : nullptr, console, encoders);
-  bool started = pipeline.startError() == 0;
-  if (!started)
-    std::fprintf(stderr, "Could not start the threads that write frames: %s\n",
-                 std::strerror(pipeline.startError()));
-  char outputName[SLOT_NAME_SIZE];
-  int32_t index = settings.ring.firstIndex;
-  // A stop signal or a console that lost its reader ends the loop between
-  // frames: the frame in hand is not written, those in flight are
-  // completed.
-  auto stopped = [&] { return stopSignal() != 0 || console.outputLost(); };
-  bool sourceEnded = false;
-  bool anyFrame = false;
-  while (started && !stopped()) {
-    cv::Mat& frame = pipeline.nextBuffer();
-    if (!readFrame(capture, frame)) {
-      sourceEnded = !stopped();
-      break;
-    }
-    if (!anyFrame && haveWindow) fitWindow(frame);
-    anyFrame = true;
-    if (showFrames) showFrames = showFrame(frame);
-    if (haveWindow && (waitForKey() & 0xFF) == ESC) break;
-    if (stopped()) break;
-    formSlotName(settings.ring, index, outputName);
-    pipeline.handOver(outputName);
-    index = nextIndex(settings.ring, index);
-  }
-  int status = pipeline.finish() && started ? 0 : RUN_FAILED;
-  // The end of a file is the end of the run; a camera has no end, so one
-  // that stops giving frames (unplugged, failed, silent) is a failure that
-  // a script or a service manager must see, as is a video that gives none.
-  if (sourceEnded && isCamera(source)) {
-    std::fprintf(stderr, "%s: the camera stopped giving frames\n",
-                 inputPath.c_str());
-    status = RUN_FAILED;
-  } else if (sourceEnded && !anyFrame) {
-    std::fprintf(stderr, "%s: no frame could be read\n", inputPath.c_str());
-    status = RUN_FAILED;
-  }
+  int encoders = showFrames_ && cores > 1 ? cores - 1 : cores;
+  auto started =
+      FramePipeline::start(writer_ ? &*writer_ : nullptr, console_, encoders);
+  if (int* error = std::get_if<int>(&started))
+    return withReason("Could not start the threads that write frames", *error);
+  pipeline_ = std::move(std::get<std::unique_ptr<FramePipeline>>(started));
+  wakePipeline_.emplace(signals_, [this] { pipeline_->stop(); });
+  return std::nullopt;
+}
 
-  capture.release();
-  if (haveWindow) destroyWindow();
-  if (stopSignal() != 0) endBySignal(stopSignal());
-  if (!console.close()) status = RUN_FAILED;
-  return status;
+RunEnd CaptureRun::takeFrames() {
+  char name[SLOT_NAME_SIZE];
+  int32_t index = settings_.ring.firstIndex;
+  for (;;) {
+    if (std::optional<RunEnd> end = toldToEnd()) return *end;
+    cv::Mat* frame = pipeline_->nextBuffer();
+    if (frame == nullptr) return RunEnd::StopSignal;
+    if (!signals_.interruptible([&] { return readFrame(capture_, *frame); })) {
+      if (signals_.arrived() != 0) return RunEnd::StopSignal;
+      // A camera has no end: one that stops giving frames (unplugged,
+      // failed, silent) is a failure that a script or a service manager
+      // must see, as is a video that gives none.
+      if (isCamera(settings_.source)) return RunEnd::CameraStopped;
+      return anyFrame_ ? RunEnd::VideoEnded : RunEnd::NoFrame;
+    }
+    if (!anyFrame_ && window_) window_->fit(*frame);
+    anyFrame_ = true;
+    if (showFrames_) showFrames_ = window_->show(*frame);
+    if (window_ && (window_->waitForKey() & 0xFF) == ESC)
+      return RunEnd::EscPressed;
+    // Told to end while the frame was taken: it is not written, and those
+    // in flight are completed.
+    if (std::optional<RunEnd> end = toldToEnd()) return *end;
+    formSlotName(settings_.ring, index, name);
+    pipeline_->handOver(name);
+    index = nextIndex(settings_.ring, index);
+  }
+}
+
+RunOutcome CaptureRun::finish(RunEnd end) {
+  RunOutcome outcome = {end, {}};
+  if (end == RunEnd::CameraStopped || end == RunEnd::NoFrame)
+    outcome.reason = inputPath_;
+  outcome.framesFailed = !pipeline_->finish();
+  try {
+    capture_.release();
+  } catch (const cv::Exception&) {
+  }
+  window_.reset();
+  return outcome;
+}
+
+RunOutcome capture(const RunSettings& settings, Console& console,
+                   StopSignals& signals) {
+  CaptureRun run(settings, console, signals);
+  // A stop signal interrupts whatever the start waits for: the source, a
+  // reader of the messages.
+  if (std::optional<std::string> failure =
+          signals.interruptible([&] { return run.start(); }))
+    return {RunEnd::StartFailed, *failure};
+  return run.finish(run.takeFrames());
+}
+
+}  // namespace
+
+std::optional<std::string> refuseSlotNames(const OutputRing& ring) {
+  // Where the directory cannot be asked (it does not exist yet), the
+  // usual limit.
+  long partLimit = pathconf(directoryOf(ring.outputBase).c_str(), _PC_NAME_MAX);
+  if (partLimit <= 0) partLimit = NAME_MAX;
+  std::optional<NameTooLong> tooLong = nameTooLong(ring, partLimit);
+  if (!tooLong) return std::nullopt;
+  char text[128];
+  if (tooLong->limit == NameLimit::Path)
+    std::snprintf(text, sizeof text,
+                  "Output file name for index %d would be longer than %zu "
+                  "characters.",
+                  tooLong->index, SLOT_NAME_SIZE - 1);
+  else
+    std::snprintf(text, sizeof text,
+                  "Output file name for index %d would have a part longer "
+                  "than %ld characters.",
+                  tooLong->index, partLimit);
+  return std::string(text);
+}
+
+RunOutcome runCapture(const RunSettings& settings, Console& console) {
+  // The environment is set while this is the only thread.
+  quietLibraryLogs();
+  prepareWindowLibrary();
+  auto started = StopSignals::start();
+  if (int* error = std::get_if<int>(&started))
+    return {
+        RunEnd::StartFailed,
+        withReason("Could not start the thread that takes signals", *error)};
+  StopSignals& signals = *std::get<std::unique_ptr<StopSignals>>(started);
+
+  RunOutcome outcome = capture(settings, console, signals);
+  outcome.outputError = console.close();
+  // A reader of stdout that went away ends the run as it ends any writer
+  // to a pipe nobody reads, unless SIGPIPE was ignored (as services have
+  // it), where the run says so instead.
+  if (outcome.outputError == EPIPE && signals.takes(SIGPIPE)) {
+    outcome.end = RunEnd::StopSignal;
+    outcome.signal = SIGPIPE;
+    outcome.outputError = 0;
+  }
+  // Everything is closed: a stop signal that comes from here on ends the
+  // process as it would without pellux.
+  if (int signal = signals.stopTaking()) {
+    outcome.end = RunEnd::StopSignal;
+    outcome.signal = signal;
+  }
+  return outcome;
 }

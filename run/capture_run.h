@@ -2,24 +2,17 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "cli/run_settings.h"
 #include "run/console.h"
-#include "run/frame_writer.h"
+#include "run/run_outcome.h"
 
-// Exit status when the run could not start: no source, unusable names.
-constexpr int START_FAILED = -1;
-// Exit status when some frame was not written, the source failed or the
-// console output was lost.
-constexpr int RUN_FAILED = 1;
+// Why the slot names of the ring's whole index range cannot be used, or
+// nothing: a name longer than a path may be, or with a part longer than
+// the slots' file system takes.
+std::optional<std::string> refuseSlotNames(const OutputRing& ring);
 
-// Checks, before anything is opened, that the slot names of the whole
-// index range can be formed and fit the slots' file system and, when
-// saving, chooses the image format their extension selects. Reports on
-// stderr why they cannot be written.
-bool checkOutputNames(const RunSettings& settings,
-                      std::optional<ImageFormat>& format);
-
-// Runs the capture that settings describe, printing on console. Returns
-// the exit status: 0, START_FAILED or RUN_FAILED.
-int runCapture(const RunSettings& settings, Console& console);
+// Runs the capture that settings describe, printing on console, and says
+// how it ended.
+RunOutcome runCapture(const RunSettings& settings, Console& console);

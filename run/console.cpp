@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/output_ring.h"
+
 Console::Console() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
@@ -17,30 +19,44 @@ Console::Console() {
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
 }
 
+void Console::checkPrinted() {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) lose(errno);
+}
+
+void Console::printMessage(const char* text) { write(text, std::strlen(text)); }
+
 void Console::printTimingLine(const char* name, double elapsedTicks,
                               double tickFrequency) {
-  int printed = std::printf("%s | capture time = %.2f ms/frame - fps = %.2f\n",
-                            name, elapsedTicks * 1000.0 / tickFrequency,
-                            tickFrequency / elapsedTicks);
-  if (printed < 0) {
-    int error = errno;
-    int none = 0;
-    lostError_.compare_exchange_strong(none, error);
+  char line[SLOT_NAME_SIZE + 80];
+  int length = std::snprintf(line, sizeof line,
+                             "%s | capture time = %.2f ms/frame - fps = %.2f\n",
+                             name, elapsedTicks * 1000.0 / tickFrequency,
+                             tickFrequency / elapsedTicks);
+  write(line, static_cast<std::size_t>(length));
+}
+
+void Console::write(const char* text, std::size_t size) {
+  // With write(2), not stdio, so that nothing given up stays in a buffer
+  // to block the exit.
+  while (size > 0 && !dropping_.load() && !outputLost()) {
+    ssize_t written = ::write(STDOUT_FILENO, text, size);
+    if (written < 0) {
+      // Interrupted only when the run is told to stop waiting for it.
+      if (errno != EINTR) lose(errno);
+      return;
+    }
+    text += written;
+    size -= static_cast<std::size_t>(written);
   }
 }
 
-bool Console::close() {
-  if (std::fflush(stdout) != 0) {
-    int error = errno;
-    int none = 0;
-    lostError_.compare_exchange_strong(none, error);
-  }
-  int reason = lostError_.load() != 0 ? lostError_.load() : closedError_;
-  if (reason == 0 && !std::ferror(stdout)) return true;
-  if (reason != 0)
-    std::fprintf(stderr, "Could not write to standard output: %s\n",
-                 std::strerror(reason));
-  else
-    std::fprintf(stderr, "Could not write to standard output\n");
-  return false;
+void Console::lose(int error) {
+  int none = 0;
+  lostError_.compare_exchange_strong(none, error);
+}
+
+int Console::close() {
+  checkPrinted();
+  if (lostError_.load() != 0) return lostError_.load();
+  return closedError_;
 }

@@ -1,18 +1,32 @@
-// The console: standard streams kept open, stdout line-buffered, and
-// output that could not be delivered noticed.
+// The console: standard streams kept open, stdout line-buffered, timing
+// lines written as they come, and output that could not be delivered
+// noticed.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 
 class Console {
  public:
   // Opens /dev/null on each standard descriptor that is closed, so that no
   // file the run opens takes its place and receives console text, and
-  // makes stdout line-buffered so that each line leaves as it is printed.
+  // makes stdout line-buffered so that each message leaves as it is
+  // printed.
   Console();
 
+  // Notes why the messages printed so far with stdio could not be
+  // written, if they could not. Call right after printing them, while
+  // errno still says why.
+  void checkPrinted();
+
+  // Prints text straight to stdout, for messages printed while other
+  // threads run: a write that waits for a stalled reader can then be
+  // interrupted (interruptThread), and the text is given up.
+  void printMessage(const char* text);
+
   // Prints the timing line of the frame written to name, elapsed ticks
-  // after the previous one. Safe to call from any one thread at a time.
+  // after the previous one, as printMessage does. Safe to call from any
+  // one thread at a time. Once lines are dropped it prints nothing.
   void printTimingLine(const char* name, double elapsedTicks,
                        double tickFrequency);
 
@@ -20,11 +34,19 @@ class Console {
   // output failed, and printing more cannot help.
   bool outputLost() const { return lostError_.load() != 0; }
 
-  // Flushes stdout; when output was lost or stdout was closed at start,
-  // says so on stderr. Returns false in those cases.
-  bool close();
+  // From now on lines are dropped rather than waited for, so that a reader
+  // that stopped reading cannot hold a run that is told to stop.
+  void dropLines() { dropping_.store(true); }
+
+  // Flushes stdout. Returns 0, or the errno of output that was lost (EBADF
+  // when stdout was closed at start).
+  int close();
 
  private:
+  void write(const char* text, std::size_t size);
+  void lose(int error);
+
   int closedError_ = 0;  // EBADF when stdout was closed at start
   std::atomic<int> lostError_{0};
+  std::atomic<bool> dropping_{false};
 };

@@ -2,9 +2,21 @@
 
 #include <sched.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <opencv2/core/utility.hpp>
 #include <system_error>
+
+#include "run/stop_signals.h"
+
+namespace {
+
+// How long a stopping run waits for a reader that takes no lines.
+constexpr std::chrono::seconds STALLED_OUTPUT_GRACE(1);
+constexpr std::chrono::milliseconds INTERRUPT_INTERVAL(50);
+
+}  // namespace
 
 int usableCores() {
   cpu_set_t set;
@@ -14,29 +26,37 @@ int usableCores() {
   return cores > 0 ? static_cast<int>(cores) : 1;
 }
 
+std::variant<std::unique_ptr<FramePipeline>, int> FramePipeline::start(
+    SlotWriter* writer, Console& console, int encoders) {
+  std::unique_ptr<FramePipeline> pipeline(
+      new FramePipeline(writer, console, encoders));
+  try {
+    std::vector<std::thread>& threads = pipeline->threads_;
+    threads.emplace_back(&FramePipeline::placeFrames, pipeline.get());
+    for (int i = 0; i < encoders; ++i)
+      threads.emplace_back(&FramePipeline::encodeFrames, pipeline.get());
+  } catch (const std::system_error& error) {
+    return error.code().value();  // the threads started end with it
+  }
+  return pipeline;
+}
+
 FramePipeline::FramePipeline(SlotWriter* writer, Console& console, int encoders)
     : writer_(writer),
       console_(console),
       tickFrequency_(cv::getTickFrequency()),
       lastLineTick_(cv::getTickCount()),
-      jobs_(static_cast<std::size_t>(encoders < 1 ? 1 : encoders) + 1) {
-  try {
-    threads_.emplace_back(&FramePipeline::placeFrames, this);
-    for (std::size_t i = 1; i < jobs_.size(); ++i)
-      threads_.emplace_back(&FramePipeline::encodeFrames, this);
-  } catch (const std::system_error& error) {
-    startError_ = error.code().value();
-  }
-}
+      jobs_(static_cast<std::size_t>(std::max(encoders, 1)) + 1) {}
 
 FramePipeline::~FramePipeline() { finish(); }
 
-cv::Mat& FramePipeline::nextBuffer() {
+cv::Mat* FramePipeline::nextBuffer() {
   std::unique_lock<std::mutex> lock(mutex_);
   // The buffer was last used by the frame one ring before, which must be
   // in place before it is decoded over.
-  changed_.wait(lock, [&] { return handedOver_ - placed_ < jobs_.size(); });
-  return job(handedOver_).frame;
+  changed_.wait(
+      lock, [&] { return handedOver_ - placed_ < jobs_.size() || stopping_; });
+  return stopping_ ? nullptr : &job(handedOver_).frame;
 }
 
 void FramePipeline::handOver(const char* name) {
@@ -46,11 +66,25 @@ void FramePipeline::handOver(const char* name) {
   changed_.notify_all();
 }
 
+void FramePipeline::stop() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopping_ = true;
+  changed_.notify_all();
+}
+
 bool FramePipeline::finish() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     closing_ = true;
     changed_.notify_all();
+    auto allPlaced = [&] { return placed_ == handedOver_; };
+    changed_.wait(lock, [&] { return allPlaced() || stopping_; });
+    if (!changed_.wait_for(lock, STALLED_OUTPUT_GRACE, allPlaced)) {
+      console_.dropLines();
+      // The placing thread may be blocked writing a line, or about to be.
+      while (!changed_.wait_for(lock, INTERRUPT_INTERVAL, allPlaced))
+        interruptThread(threads_.front().native_handle());
+    }
   }
   for (std::thread& thread : threads_)
     if (thread.joinable()) thread.join();

@@ -1,13 +1,15 @@
-// Completing frames behind the capture: up to one frame per core encoded at
-// once, and each put in place and reported in frame order by one thread,
-// while the caller decodes the next frame into a buffer none of them uses.
+// Completing frames behind the capture: several frames encoded at once, and
+// each put in place and reported in frame order by one thread, while the
+// caller decodes the next frame into a buffer none of them uses.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <opencv2/core/mat.hpp>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "cli/output_ring.h"
@@ -23,24 +25,27 @@ class FramePipeline {
   // with writer (when there is one: without, frames are only timed) and
   // prints their timing lines on console; both must outlive the pipeline.
   // Timing starts now: the first line gives the time from here to its
-  // frame's slot being in place.
-  FramePipeline(SlotWriter* writer, Console& console, int encoders);
+  // frame's slot being in place. Returns the pipeline, or the errno of a
+  // thread that could not be started.
+  static std::variant<std::unique_ptr<FramePipeline>, int> start(
+      SlotWriter* writer, Console& console, int encoders);
   // Finishes, so that no thread outlives the pipeline.
   ~FramePipeline();
   FramePipeline(const FramePipeline&) = delete;
   FramePipeline& operator=(const FramePipeline&) = delete;
 
-  // errno of a thread that could not be started, or 0 when all run. A
-  // pipeline that did not start takes no frames.
-  int startError() const { return startError_; }
-
-  // The buffer to decode the next frame into. No frame in flight uses it;
-  // waits until one is free.
-  cv::Mat& nextBuffer();
+  // The buffer to decode the next frame into, which no frame in flight
+  // uses; waits until one is free. Null once stopped.
+  cv::Mat* nextBuffer();
 
   // Hands over the frame in the buffer that nextBuffer gave, to be
   // completed as name. Its pixels are not copied.
   void handOver(const char* name);
+
+  // Says that the run is told to stop, from any thread: a wait for a
+  // buffer returns null, and finish gives a console whose reader stopped
+  // reading a second to take the lines left, and then drops them.
+  void stop();
 
   // Completes every frame handed over and ends the threads. Returns true
   // when every frame was written.
@@ -55,6 +60,7 @@ class FramePipeline {
     bool isEncoded = false;
   };
 
+  FramePipeline(SlotWriter* writer, Console& console, int encoders);
   void encodeFrames();
   void placeFrames();
   void complete(Job& job);
@@ -65,8 +71,10 @@ class FramePipeline {
   const double tickFrequency_;
   int64_t lastLineTick_;    // the placing thread's own
   bool allWritten_ = true;  // the placing thread's own until it ends
-  int startError_ = 0;
 
+  // Guards the jobs' hand-over between the threads and the counts below;
+  // a job's frame, name and encoding belong to the one thread whose turn
+  // it is.
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Job> jobs_;  // one per encoder, and the one being decoded
@@ -74,5 +82,6 @@ class FramePipeline {
   uint64_t nextToEncode_ = 0;
   uint64_t placed_ = 0;
   bool closing_ = false;
-  std::vector<std::thread> threads_;
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;  // the placing thread first
 };

@@ -1,13 +1,20 @@
 #include "run/frame_pipeline.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "run/stop_signals.h"
 
 namespace {
 
@@ -38,13 +45,19 @@ class FakeWriter : public SlotWriter {
 
 std::string nameOf(int frame) { return "f" + std::to_string(frame); }
 
+std::unique_ptr<FramePipeline> started(SlotWriter& writer, Console& console,
+                                       int encoders) {
+  auto pipeline = FramePipeline::start(&writer, console, encoders);
+  return std::move(std::get<std::unique_ptr<FramePipeline>>(pipeline));
+}
+
 // Decodes frames 0 .. count-1 into the pipeline's buffers and hands them
 // over as f0, f1, ...
 void handOverFrames(FramePipeline& pipeline, int count) {
   for (int frame = 0; frame < count; ++frame) {
-    cv::Mat& buffer = pipeline.nextBuffer();
-    buffer.create(1, 1, CV_8UC1);
-    buffer.setTo(frame);
+    cv::Mat* buffer = pipeline.nextBuffer();
+    buffer->create(1, 1, CV_8UC1);
+    buffer->setTo(frame);
     pipeline.handOver(nameOf(frame).c_str());
   }
 }
@@ -70,9 +83,9 @@ TEST(FramePipeline, PutsEachFrameInPlaceInOrderWithItsOwnPixels) {
   Console console;
   FakeWriter writer;
   testing::internal::CaptureStdout();
-  FramePipeline pipeline(&writer, console, 3);
-  handOverFrames(pipeline, 40);
-  EXPECT_TRUE(pipeline.finish());
+  std::unique_ptr<FramePipeline> pipeline = started(writer, console, 3);
+  handOverFrames(*pipeline, 40);
+  EXPECT_TRUE(pipeline->finish());
   std::string out = testing::internal::GetCapturedStdout();
   std::vector<int> all;
   std::vector<std::string> names;
@@ -91,9 +104,9 @@ TEST(FramePipeline, AFailedFrameIsReportedInOrderAndTheRestLand) {
   writer.throwOn = 5;
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  FramePipeline pipeline(&writer, console, 2);
-  handOverFrames(pipeline, 8);
-  EXPECT_FALSE(pipeline.finish());
+  std::unique_ptr<FramePipeline> pipeline = started(writer, console, 2);
+  handOverFrames(*pipeline, 8);
+  EXPECT_FALSE(pipeline->finish());
   std::string err = testing::internal::GetCapturedStderr();
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(err,
@@ -108,11 +121,50 @@ TEST(FramePipeline, FramesInFlightAreCompletedAtTheEnd) {
   FakeWriter writer;
   testing::internal::CaptureStdout();
   {
-    FramePipeline pipeline(&writer, console, 1);
-    handOverFrames(pipeline, 3);
+    std::unique_ptr<FramePipeline> pipeline = started(writer, console, 1);
+    handOverFrames(*pipeline, 3);
   }  // no finish: the destructor completes them
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(writer.placed, framesInOrder({0, 1, 2}));
+}
+
+TEST(FramePipeline, AStopEndsTheWaitsAndGivesUpOnAReaderThatStalled) {
+  auto signals = StopSignals::start();  // to interrupt a blocked write
+  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<StopSignals>>(signals));
+  // stdout is a pipe that is full and never read.
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  fcntl(pipeEnds[1], F_SETFL, O_NONBLOCK);
+  char filler[4096] = {};
+  while (write(pipeEnds[1], filler, sizeof filler) > 0) {
+  }
+  fcntl(pipeEnds[1], F_SETFL, 0);
+  std::fflush(stdout);
+  int savedStdout = dup(STDOUT_FILENO);
+  dup2(pipeEnds[1], STDOUT_FILENO);
+
+  Console console;
+  FakeWriter writer;
+  std::unique_ptr<FramePipeline> pipeline = started(writer, console, 1);
+  StopSignals::Waker wake(*std::get<std::unique_ptr<StopSignals>>(signals),
+                          [&] { pipeline->stop(); });
+  handOverFrames(*pipeline, 2);  // both buffers, the first line blocked
+  std::thread stopper([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    kill(getpid(), SIGTERM);
+  });
+  cv::Mat* buffer = pipeline->nextBuffer();
+  stopper.join();
+  bool allWritten = pipeline->finish();
+  // Nothing is printed to stdout until it is given back.
+  dup2(savedStdout, STDOUT_FILENO);
+  close(savedStdout);
+  close(pipeEnds[0]);
+  close(pipeEnds[1]);
+  EXPECT_EQ(buffer, nullptr);
+  EXPECT_TRUE(allWritten);
+  EXPECT_EQ(writer.placed, framesInOrder({0, 1}));
+  EXPECT_FALSE(console.outputLost());
 }
 
 }  // namespace

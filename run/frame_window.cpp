@@ -32,23 +32,30 @@ bool displayAvailable() {
   return hasText("DISPLAY") || hasText("WAYLAND_DISPLAY");
 }
 
-bool createWindow() {
+std::unique_ptr<FrameWindow> FrameWindow::create() {
   try {
     cv::namedWindow(WINDOW_NAME, cv::WINDOW_NORMAL);
-    return true;
   } catch (const cv::Exception&) {
-    return false;
+    return nullptr;
+  }
+  return std::unique_ptr<FrameWindow>(new FrameWindow());
+}
+
+FrameWindow::~FrameWindow() {
+  try {
+    cv::destroyWindow(WINDOW_NAME);
+  } catch (const cv::Exception&) {
   }
 }
 
-void fitWindow(const cv::Mat& frame) {
+void FrameWindow::fit(const cv::Mat& frame) {
   try {
     cv::resizeWindow(WINDOW_NAME, frame.cols, frame.rows);
   } catch (const cv::Exception&) {
   }
 }
 
-bool showFrame(const cv::Mat& frame) {
+bool FrameWindow::show(const cv::Mat& frame) {
   try {
     cv::imshow(WINDOW_NAME, frame);
     return true;
@@ -57,7 +64,7 @@ bool showFrame(const cv::Mat& frame) {
   }
 }
 
-int waitForKey() {
+int FrameWindow::waitForKey() {
   // The library's own wait of 10 ms runs the events until its timer has
   // been seen, some milliseconds late. Short waits are polled instead
   // until the time is nearly up; the rest, shorter than the last poll
@@ -78,11 +85,4 @@ int waitForKey() {
   }
   std::this_thread::sleep_until(deadline);
   return -1;
-}
-
-void destroyWindow() {
-  try {
-    cv::destroyWindow(WINDOW_NAME);
-  } catch (const cv::Exception&) {
-  }
 }

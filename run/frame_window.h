@@ -1,6 +1,7 @@
 // The window that shows the frames, and the key wait of each cycle.
 #pragma once
 
+#include <memory>
 #include <opencv2/core/mat.hpp>
 
 constexpr char WINDOW_NAME[] = "pellux";
@@ -13,18 +14,27 @@ void prepareWindowLibrary();
 // Whether the environment names a display to open the window on.
 bool displayAvailable();
 
-// Creates the window, resizable by the user. Returns false if it could not.
-bool createWindow();
+// The window "pellux", while it exists.
+class FrameWindow {
+ public:
+  // Creates the window, resizable by the user. Returns null if it could
+  // not.
+  static std::unique_ptr<FrameWindow> create();
+  ~FrameWindow();
+  FrameWindow(const FrameWindow&) = delete;
+  FrameWindow& operator=(const FrameWindow&) = delete;
 
-// Sizes the window to show frame at its own size; the user can still
-// resize it.
-void fitWindow(const cv::Mat& frame);
+  // Sizes the window to show frame at its own size; the user can still
+  // resize it.
+  void fit(const cv::Mat& frame);
 
-// Draws frame in the window. Returns false if it could not.
-bool showFrame(const cv::Mat& frame);
+  // Draws frame in the window. Returns false if it could not.
+  bool show(const cv::Mat& frame);
 
-// Lets the window process its events for 10 ms, returning at once with the
-// code of a key pressed in it; -1 when none was.
-int waitForKey();
+  // Lets the window process its events for 10 ms, returning at once with
+  // the code of a key pressed in it; -1 when none was.
+  int waitForKey();
 
-void destroyWindow();
+ private:
+  FrameWindow() = default;
+};

@@ -5,13 +5,18 @@
 int main(int argc, char** argv) {
   Console console;
   RunSettings settings;
-  switch (parseArguments(argc, argv, settings)) {
+  ParseResult parsed = parseArguments(argc, argv, settings);
+  console.checkPrinted();
+  switch (parsed) {
     case ParseResult::Refused:
-      return START_FAILED;
-    case ParseResult::HelpShown:
-      return console.close() ? 0 : RUN_FAILED;
+      return START_FAILED;  // the parser said why
+    case ParseResult::HelpShown: {
+      RunOutcome helpShown = {RunEnd::HelpShown, {}};
+      helpShown.outputError = console.close();
+      return finishRun(helpShown);
+    }
     case ParseResult::Run:
       break;
   }
-  return runCapture(settings, console);
+  return finishRun(runCapture(settings, console));
 }

@@ -46,6 +46,13 @@ on_camera TEST_CAMERA_INDEX=3 TEST_CAMERA_UNPLUG_AFTER=30 -- /dev/video3 -nv -e 
 check "device path" "$STATUS|$ERR|$(slots)" "1|/dev/video3: $STOPPED|whole in order"
 check "device path options" "$(files | head -1)" "f000.png"
 
+# A signal pellux does not take leaves the camera's wait alone.
+start_on_camera TEST_CAMERA_FPS=120 TEST_CAMERA_UNPLUG_AFTER=60 -- -nv -sq 0 99
+printed 10
+kill -s URG "$PID"
+finished
+check "SIGURG changes nothing" "$STATUS|$ERR|$(timed_names | wc -l)" "1|/dev/video0: $STOPPED|59"
+
 # A camera that offers only MJPEG.
 on_camera TEST_CAMERA_FORMATS=MJPG TEST_CAMERA_UNPLUG_AFTER=30 -- -nv -sq 0 99
 check "MJPEG camera" "$STATUS|$ERR|$(slots)" "1|/dev/video0: $STOPPED|whole in order"

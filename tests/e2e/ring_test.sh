@@ -49,35 +49,87 @@ for lines in 2 100 500; do
   check "SIGKILL after $lines frames" "$(whole_slots f000.png f001.png) $(($(ls -A "$DIR" | grep -c '^\.pellux-') <= 1))" "whole 1"
 done
 
-# A source that blocks (a FIFO with no writer) holds the run at the first
-# stop signal; a second one ends it at once.
-mkfifo "$WORK/feed"
-"$PELLUX" "$WORK/feed" -nv >/dev/null 2>&1 &
-PID=$!
-# until pellux itself catches SIGTERM (bit 15 of SigCgt): until the fork
-# has become pellux, it is the shell, which catches SIGTERM for its EXIT
-# trap and dies of it
-catches_term() {
-  [ "$(readlink "/proc/$PID/exe")" = "$(readlink -f "$PELLUX")" ] &&
-    (($(printf '%d' "0x$(awk '/^SigCgt/ { print $2 }' "/proc/$PID/status")") & 0x4000))
+# waits_in CALL: waits until a thread of the run PID is blocked in the
+# kernel's CALL (pipe_read, pipe_write); fails once the run has ended or
+# after a generous bound.
+waits_in() {
+  for _ in $(seq 600); do
+    grep -qs "$1" /proc/$PID/task/*/wchan && return 0
+    kill -0 "$PID" 2>/dev/null || return 1
+    sleep 0.05
+  done
+  return 1
 }
-while kill -0 "$PID" 2>/dev/null && ! catches_term 2>/dev/null; do
+
+# A source that waits is interrupted by the first stop signal: a FIFO
+# with no writer yet ends the run at once, and nothing is said.
+mkfifo "$WORK/feed"
+"$PELLUX" "$WORK/feed" -nv >/dev/null 2>"$WORK/err" &
+PID=$!
+# until pellux itself takes SIGTERM (bit 15 of SigBlk: blocked, for the
+# thread that waits for it): until the fork has become pellux, it is the
+# shell, which catches SIGTERM for its EXIT trap and dies of it
+takes_term() {
+  [ "$(readlink "/proc/$PID/exe")" = "$(readlink -f "$PELLUX")" ] &&
+    (($(printf '%d' "0x$(awk '/^SigBlk/ { print $2 }' "/proc/$PID/status")") & 0x4000))
+}
+while kill -0 "$PID" 2>/dev/null && ! takes_term 2>/dev/null; do
   sleep 0.02
 done
+kill -s TERM "$PID"
+wait "$PID"
+check "waiting source, one signal" "$? $(cat "$WORK/err")" "143 "
+
+# One whose writer stops after some frames holds the run in FFmpeg, which
+# reads again when interrupted: the first signal is held, a second ends
+# the run at once.
+"$PELLUX" "$WORK/feed" -nv -nd >"$WORK/fed" 2>/dev/null &
+PID=$!
+exec 3>"$WORK/feed"
+cat "$CLIPS/c.ts" >&3
+waits_in pipe_read  # for more
 kill -s TERM "$PID"
 sleep 0.2
 kill -0 "$PID" 2>/dev/null && held=held || held=ended
 kill -s TERM "$PID"
 wait "$PID"
-check "blocked source, two signals" "$held $?" "held 143"
+check "stalled source, two signals" "$held $?" "held 143"
+exec 3>&-
 
-# A reader of stdout that goes away stops the run the same way.
+# A reader of stdout that stops reading cannot hold a run that is told to
+# stop: one SIGTERM ends it, and the lines it did not take are dropped.
+mkfifo "$WORK/stalled"
+exec 4<>"$WORK/stalled"  # held open, never read
 new_dir
-cd "$DIR"
-"$PELLUX" "$CLIPS/long.avi" -nv -e png -sq 0 1 | head -2 >/dev/null
-STATUS=${PIPESTATUS[0]}
-cd - >/dev/null
-check "stdout closed by its reader" "$STATUS $(whole_slots $(files)) $(files | grep -vc '^f00[01].png$')" "141 whole 0"
+(cd "$DIR" && exec "$PELLUX" "$CLIPS/long.avi" -nv -sq 0 1 >"$WORK/stalled" 2>"$WORK/err") &
+PID=$!
+waits_in pipe_write && stalled=yes || stalled=no
+kill -s TERM "$PID"
+wait "$PID"
+check "stalled reader, one signal" "$stalled $? $(cat "$WORK/err") $(whole_slots $(files))" "yes 143  whole"
+# Also when it stopped reading before the first frame, amid the messages.
+exec 4>&-
+exec 4<>"$WORK/stalled"     # a new pipe, empty
+head -c 65400 /dev/zero >&4  # all but room for the first messages
+"$PELLUX" "$CLIPS/long.avi" -nd >"$WORK/stalled" 2>"$WORK/err" &
+PID=$!
+waits_in pipe_write && stalled=yes || stalled=no
+kill -s TERM "$PID"
+wait "$PID"
+check "stalled reader of the messages, one signal" "$stalled $? $(cat "$WORK/err")" "yes 143 "
+exec 4>&-
+
+# A reader of stdout that goes away stops the run the same way, with the
+# frames in flight completed: even those written through hidden files.
+for extension in png jp2; do
+  new_dir
+  cd "$DIR"
+  "$PELLUX" "$CLIPS/long.avi" -nv -e $extension -sq 0 1 | head -3 >/dev/null
+  STATUS=${PIPESTATUS[0]}
+  cd - >/dev/null
+  check "stdout closed by its reader ($extension)" \
+    "$STATUS $(whole_slots $(files)) $(ls -A "$DIR" | grep -vc "^f00[01].$extension\$")" "141 whole 0"
+done
 
 # Also when SIGPIPE was ignored from the start, as services have it: the
 # run stops at its first lost line and says so.
@@ -148,6 +200,8 @@ check "input as a slot unharmed" "$(cmp "$CLIPS/c.avi" "$DIR/f000.jpg" && echo s
 new_dir
 (cd "$DIR" && "$PELLUX" "$CLIPS/c.avi" -nv -sq 0 1 >/dev/full 2>"$WORK/full")
 check "stdout full" "$? $(cat "$WORK/full")" "1 Could not write to standard output: No space left on device"
+"$PELLUX" -h >/dev/full 2>"$WORK/full"
+check "help to a full stdout" "$? $(cat "$WORK/full")" "1 Could not write to standard output: No space left on device"
 (cd "$DIR" && "$PELLUX" "$CLIPS/c.avi" -nv -sq 0 1 >&- 2>"$WORK/closed")
 check "stdout closed" "$? $(cat "$WORK/closed") $(files | wc -l)" "1 Could not write to standard output: Bad file descriptor 2"
 

@@ -1,0 +1,128 @@
+#include "run/stop_signals.h"
+
+#include <csignal>
+#include <ctime>
+#include <system_error>
+#include <utility>
+
+namespace {
+
+constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+// What interrupts a thread's blocking system call: a real-time signal that
+// nothing sends by chance, since any signal that came would interrupt a
+// camera's wait and end its run as if it had stopped.
+int wakeSignal() { return SIGRTMIN + 2; }
+
+constexpr timespec INTERRUPT_INTERVAL = {0, 100 * 1000 * 1000};
+
+void onWake(int) {}
+
+}  // namespace
+
+std::variant<std::unique_ptr<StopSignals>, int> StopSignals::start() {
+  std::unique_ptr<StopSignals> signals(new StopSignals());
+  // The signal thread is started with the wake-up blocked too, so that it
+  // takes its own wake-up rather than have it handled; the others are not.
+  sigset_t wake;
+  sigemptyset(&wake);
+  sigaddset(&wake, wakeSignal());
+  pthread_sigmask(SIG_BLOCK, &wake, nullptr);
+  int error = 0;
+  try {
+    signals->thread_ = std::thread(&StopSignals::takeSignals, signals.get());
+  } catch (const std::system_error& failure) {
+    error = failure.code().value();
+  }
+  pthread_sigmask(SIG_UNBLOCK, &wake, nullptr);
+  if (error != 0) return error;
+  return signals;
+}
+
+StopSignals::StopSignals() : mainThread_(pthread_self()) {
+  sigemptyset(&taken_);
+  for (int signal : STOP_SIGNALS) {
+    struct sigaction previous;
+    if (sigaction(signal, nullptr, &previous) == 0 &&
+        previous.sa_handler != SIG_IGN)
+      sigaddset(&taken_, signal);
+  }
+  waited_ = taken_;
+  sigaddset(&waited_, wakeSignal());
+  pthread_sigmask(SIG_BLOCK, &taken_, &previousMask_);
+  // Without SA_RESTART, so that the interrupted call returns.
+  struct sigaction wake = {};
+  wake.sa_handler = onWake;
+  sigemptyset(&wake.sa_mask);
+  sigaction(wakeSignal(), &wake, &previousWakeAction_);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+StopSignals::~StopSignals() { stopTaking(); }
+
+int StopSignals::stopTaking() {
+  if (!taking_) return arrived();
+  taking_ = false;
+  if (thread_.joinable()) {
+    quitting_.store(true);
+    pthread_kill(thread_.native_handle(), wakeSignal());
+    thread_.join();
+  }
+  pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
+  sigaction(wakeSignal(), &previousWakeAction_, nullptr);
+  return arrived();
+}
+
+bool StopSignals::takes(int signal) const {
+  return sigismember(&taken_, signal) == 1;
+}
+
+void StopSignals::takeSignals() {
+  for (;;) {
+    // Once stopping, it wakes on its own to interrupt the source again, in
+    // case the last interruption came just before the source began to wait.
+    int signal = arrived() == 0
+                     ? sigwaitinfo(&waited_, nullptr)
+                     : sigtimedwait(&waited_, nullptr, &INTERRUPT_INTERVAL);
+    if (signal > 0 && takes(signal)) onStop(signal);
+    if (quitting_.load()) return;
+    if (arrived() != 0 && interrupting_.load())
+      pthread_kill(mainThread_, wakeSignal());
+  }
+}
+
+void StopSignals::onStop(int signal) {
+  if (arrived() == 0) {
+    arrived_.store(signal);
+    std::lock_guard<std::mutex> lock(wakeMutex_);
+    if (wake_) wake_();
+    return;
+  }
+  // A second one: the run is held by something that does not return. A
+  // SIGPIPE never ends the run at once: it says only that a reader went.
+  if (signal != SIGPIPE) endBySignal(signal);
+}
+
+void StopSignals::setWake(std::function<void()> wake) {
+  std::lock_guard<std::mutex> lock(wakeMutex_);
+  wake_ = std::move(wake);
+  if (wake_ && arrived() != 0) wake_();
+}
+
+StopSignals::Waker::Waker(StopSignals& signals, std::function<void()> wake)
+    : signals_(signals) {
+  signals_.setWake(std::move(wake));
+}
+
+StopSignals::Waker::~Waker() { signals_.setWake(nullptr); }
+
+void interruptThread(pthread_t thread) { pthread_kill(thread, wakeSignal()); }
+
+void endBySignal(int signal) {
+  std::signal(signal, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal);
+}

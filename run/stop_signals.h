@@ -1,0 +1,102 @@
+// Stopping a run cleanly when it is told to: SIGINT, SIGTERM, SIGHUP and a
+// sent SIGPIPE are taken by a thread of their own, with every other thread
+// blocking them, so that no thread dies of one and every wait can be woken.
+#pragma once
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <variant>
+
+class StopSignals {
+ public:
+  // Blocks the stop signals that are not ignored (an ignored one, under
+  // nohup or from a service manager, stays ignored) in the calling thread,
+  // and so in every thread started from it later, and starts the thread
+  // that takes them. Call on the main thread before any other thread
+  // starts. Returns the signals, or the errno of a thread that could not
+  // start. Ignores SIGXFSZ, so that a file-size limit fails a write.
+  static std::variant<std::unique_ptr<StopSignals>, int> start();
+
+  // Stops taking the signals, if that was not done.
+  ~StopSignals();
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+  // The first stop signal that arrived, or 0. A second one other than
+  // SIGPIPE ends the process at once, for a source that never returns.
+  int arrived() const { return arrived_.load(); }
+
+  // Whether signal stops the run: it was not ignored when the run started.
+  bool takes(int signal) const;
+
+  // Ends the signal thread and unblocks the signals, so that one that
+  // comes from now on acts as it would without pellux. Returns the first
+  // stop signal that arrived before, or 0. Call on the thread that started
+  // them.
+  int stopTaking();
+
+  // Runs call on the thread that started the signals, so that once a stop
+  // signal has arrived the system calls it blocks in are interrupted
+  // (EINTR), again every 100 ms until it returns: for a source that waits.
+  template <typename Call>
+  auto interruptible(Call call) -> decltype(call()) {
+    Interrupting interrupting(interrupting_);
+    return call();
+  }
+
+  // Runs wake on the signal thread when the first stop signal arrives, or
+  // at once when one has, for as long as it lives.
+  class Waker {
+   public:
+    // signals must outlive it; wake must be safe on any thread.
+    Waker(StopSignals& signals, std::function<void()> wake);
+    ~Waker();
+    Waker(const Waker&) = delete;
+    Waker& operator=(const Waker&) = delete;
+
+   private:
+    StopSignals& signals_;
+  };
+
+ private:
+  struct Interrupting {
+    explicit Interrupting(std::atomic<bool>& flag) : flag_(flag) {
+      flag_.store(true);
+    }
+    ~Interrupting() { flag_.store(false); }
+    std::atomic<bool>& flag_;
+  };
+
+  StopSignals();
+  void takeSignals();
+  void onStop(int signal);
+  void setWake(std::function<void()> wake);
+
+  sigset_t taken_;         // the stop signals not ignored at start
+  sigset_t waited_;        // those and the wake-up, for the signal thread
+  sigset_t previousMask_;  // the starting thread's, given back at the end
+  struct sigaction previousWakeAction_;
+  pthread_t mainThread_;
+  bool taking_ = true;  // the starting thread's
+  std::atomic<int> arrived_{0};
+  std::atomic<bool> interrupting_{false};
+  std::atomic<bool> quitting_{false};
+  std::mutex wakeMutex_;  // guards wake_, so that it is not run as it goes
+  std::function<void()> wake_;
+  std::thread thread_;
+};
+
+// Interrupts the system call that thread is blocked in, if any, so that it
+// returns with EINTR; once per call, so a caller that may miss the moment
+// repeats it. Needs StopSignals to have started.
+void interruptThread(pthread_t thread);
+
+// Ends the process by signal as the signal's default action would, so that
+// its parent sees how the run ended.
+void endBySignal(int signal);
