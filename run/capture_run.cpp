@@ -66,6 +66,19 @@ bool readFrame(cv::VideoCapture& capture, cv::Mat& frame) {
   }
 }
 
+// The size of the frames capture gives, or 0 when it does not say.
+int64_t frameBytesOf(const cv::VideoCapture& capture) {
+  double width = 0, height = 0;
+  try {
+    width = capture.get(cv::CAP_PROP_FRAME_WIDTH);
+    height = capture.get(cv::CAP_PROP_FRAME_HEIGHT);
+  } catch (const cv::Exception&) {
+  }
+  if (!(width >= 1 && width <= INT_MAX && height >= 1 && height <= INT_MAX))
+    return 0;
+  return static_cast<int64_t>(width) * static_cast<int64_t>(height) * 3;
+}
+
 // The file or device that the source reads, which no slot may replace and
 // which messages about a camera name.
 std::string inputPathOf(const CaptureSource& source) {
@@ -188,7 +201,8 @@ std::optional<std::string> CaptureRun::start() {
   // server: the key wait paces the loop anyway, and an encoder more there
   // made each cycle longer.
   int cores = usableCores();
-  int encoders = showFrames_ && cores > 1 ? cores - 1 : cores;
+  int encoders = encodersFor(showFrames_ && cores > 1 ? cores - 1 : cores,
+                             frameBytesOf(capture_));
   auto started =
       FramePipeline::start(writer_ ? &*writer_ : nullptr, console_, encoders);
   if (int* error = std::get_if<int>(&started))

@@ -12,6 +12,12 @@
 
 namespace {
 
+// Frames in flight are decoded frames held whole, so on a machine with many
+// cores one each would take gigabytes at 4K; this much holds ten 4K frames
+// or forty-three 1080p ones, more than the cores of most machines.
+constexpr int64_t IN_FLIGHT_BYTES = int64_t{256} << 20;
+constexpr int64_t UNKNOWN_FRAME_BYTES = int64_t{3840} * 2160 * 3;
+
 // How long a stopping run waits for a reader that takes no lines.
 constexpr std::chrono::seconds STALLED_OUTPUT_GRACE(1);
 constexpr std::chrono::milliseconds INTERRUPT_INTERVAL(50);
@@ -24,6 +30,12 @@ int usableCores() {
     return CPU_COUNT(&set);
   unsigned cores = std::thread::hardware_concurrency();
   return cores > 0 ? static_cast<int>(cores) : 1;
+}
+
+int encodersFor(int cores, int64_t frameBytes) {
+  if (frameBytes <= 0) frameBytes = UNKNOWN_FRAME_BYTES;
+  int64_t fit = IN_FLIGHT_BYTES / frameBytes - 1;  // and the one decoded
+  return static_cast<int>(std::max<int64_t>(1, std::min<int64_t>(cores, fit)));
 }
 
 std::variant<std::unique_ptr<FramePipeline>, int> FramePipeline::start(

@@ -19,6 +19,12 @@
 // The cores this process may run on, at least 1.
 int usableCores();
 
+// How many frames to encode at once: one per core given, and no more than
+// keep the frames in flight (one per encoder and the one being decoded)
+// within a fixed amount of memory. frameBytes is a frame's size, or 0 when
+// the source does not say, which is taken as a 4K frame.
+int encodersFor(int cores, int64_t frameBytes);
+
 class FramePipeline {
  public:
   // Starts the encoder threads, and the thread that puts frames in place
