@@ -2,7 +2,8 @@
 # Installs what building and testing pellux need, builds it and runs every
 # test: unit tests and the end-to-end runs, the window ones on a virtual X
 # display; then all of them again on a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer; then the unit tests and a few runs of the
+# threads on a build with ThreadSanitizer.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh "$0" build tests
@@ -12,3 +13,6 @@ xvfb-run -a ctest --test-dir build --output-on-failure -j 2
 cmake -S . -B build-sanitize -DPELLUX_SANITIZE=ON
 cmake --build build-sanitize -j "$(nproc)"
 xvfb-run -a ctest --test-dir build-sanitize --output-on-failure -j 2
+cmake -S . -B build-threads -DPELLUX_SANITIZE=thread
+cmake --build build-threads -j "$(nproc)"
+ctest --test-dir build-threads --output-on-failure -j 2

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Runs under ThreadSanitizer: a whole conversion, one stopped by a signal
+# and one whose reader goes away, each with every thread of the pipeline
+# busy. A report from the sanitizer goes to stderr, which must stay empty.
+source "$(dirname "$0")/lib.sh"
+unset DISPLAY WAYLAND_DISPLAY
+
+run "$CLIPS/c.mp4" -nv -e png -sq 0 99
+check "conversion" "$STATUS|$ERR|$(timed_names | wc -l)" "0||25"
+
+start "$PELLUX" "$CLIPS/long.avi" -nv -sq 0 1
+printed 100
+kill -s TERM "$PID"
+finished
+check "stopped by a signal" "$STATUS|$ERR" "143|"
+
+new_dir
+(cd "$DIR" && "$PELLUX" "$CLIPS/long.avi" -nv -e jp2 -sq 0 1 2>"$WORK/err" | head -3 >/dev/null
+  echo "${PIPESTATUS[0]}" >"$WORK/status")
+check "reader gone" "$(cat "$WORK/status")|$(cat "$WORK/err")" "141|"
+
+finish
