@@ -97,27 +97,23 @@ check "stalled source, two signals" "$held $?" "held 143"
 exec 3>&-
 
 # A reader of stdout that stops reading cannot hold a run that is told to
-# stop: one SIGTERM ends it, and the lines it did not take are dropped.
+# stop: one SIGTERM ends it and the lines it did not take are dropped,
+# also when it stopped amid the messages before the first frame.
 mkfifo "$WORK/stalled"
-exec 4<>"$WORK/stalled"  # held open, never read
-new_dir
-(cd "$DIR" && exec "$PELLUX" "$CLIPS/long.avi" -nv -sq 0 1 >"$WORK/stalled" 2>"$WORK/err") &
-PID=$!
-waits_in pipe_write && stalled=yes || stalled=no
-kill -s TERM "$PID"
-wait "$PID"
-check "stalled reader, one signal" "$stalled $? $(cat "$WORK/err") $(whole_slots $(files))" "yes 143  whole"
-# Also when it stopped reading before the first frame, amid the messages.
-exec 4>&-
-exec 4<>"$WORK/stalled"     # a new pipe, empty
-head -c 65400 /dev/zero >&4  # all but room for the first messages
-"$PELLUX" "$CLIPS/long.avi" -nd >"$WORK/stalled" 2>"$WORK/err" &
-PID=$!
-waits_in pipe_write && stalled=yes || stalled=no
-kill -s TERM "$PID"
-wait "$PID"
-check "stalled reader of the messages, one signal" "$stalled $? $(cat "$WORK/err")" "yes 143 "
-exec 4>&-
+for case in "0 -nv" "65400 -nd"; do
+  read -r filled options <<<"$case"
+  exec 4<>"$WORK/stalled"  # a new pipe, held open and never read
+  head -c "$filled" /dev/zero >&4
+  new_dir
+  (cd "$DIR" && exec "$PELLUX" "$CLIPS/long.avi" $options -sq 0 1 >"$WORK/stalled" 2>"$WORK/err") &
+  PID=$!
+  waits_in pipe_write && stalled=yes || stalled=no
+  kill -s TERM "$PID"
+  wait "$PID"
+  check "stalled reader after $filled bytes, one signal" \
+    "$stalled $? $(cat "$WORK/err") $(whole_slots $(files))" "yes 143  whole"
+  exec 4>&-
+done
 
 # A reader of stdout that goes away stops the run the same way, with the
 # frames in flight completed: even those written through hidden files.
