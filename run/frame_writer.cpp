@@ -79,10 +79,6 @@ bool cannotLinkUnnamedFiles(const WriteResult& result) {
          error == EXDEV || error == EOPNOTSUPP;
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 WriteResult systemFailure(FileFailure failure) {
   return {WriteFailure::System, failure};
 }

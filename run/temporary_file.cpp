@@ -32,11 +32,11 @@ int randomHiddenName(const std::string& directory, const std::string& suffix,
 
 FileFailure failed(FileStep step, int error = errno) { return {step, error}; }
 
+}  // namespace
+
 bool sameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
-
-}  // namespace
 
 std::variant<TemporaryFile, FileFailure> TemporaryFile::create(
     FileSystem& files, const std::string& directory, const std::string& suffix,

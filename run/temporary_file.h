@@ -27,6 +27,9 @@ struct FileFailure {
 // What a step came to: nothing when it was done.
 using FileStatus = std::optional<FileFailure>;
 
+// Whether two statuses are of one file.
+bool sameFile(const struct stat& a, const struct stat& b);
+
 enum class TemporaryNaming {
   UnnamedFirst,  // unnamed until complete, where the filesystem allows it
   Named,         // a hidden name from the start, for writers that need one
