@@ -1,5 +1,6 @@
 #include "run/stop_signals.h"
 
+#include <chrono>
 #include <csignal>
 #include <ctime>
 #include <system_error>
@@ -15,6 +16,12 @@ constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 int wakeSignal() { return SIGRTMIN + 2; }
 
 constexpr timespec INTERRUPT_INTERVAL = {0, 100 * 1000 * 1000};
+
+// How long a source may go on waiting after it was told to stop. FFmpeg
+// retries a network wait that is interrupted until its own time-out, 10 s
+// on: a run held there ends by the signal, with nothing in flight by then
+// (the source gave no frame for that long) and nothing half-done on disk.
+constexpr std::chrono::milliseconds STUCK_SOURCE_GRACE{500};
 
 void onWake(int) {}
 
@@ -78,16 +85,23 @@ bool StopSignals::takes(int signal) const {
 }
 
 void StopSignals::takeSignals() {
+  std::chrono::steady_clock::time_point stoppedAt;
   for (;;) {
     // Once stopping, it wakes on its own to interrupt the source again, in
     // case the last interruption came just before the source began to wait.
     int signal = arrived() == 0
                      ? sigwaitinfo(&waited_, nullptr)
                      : sigtimedwait(&waited_, nullptr, &INTERRUPT_INTERVAL);
-    if (signal > 0 && takes(signal)) onStop(signal);
+    if (signal > 0 && takes(signal)) {
+      if (arrived() == 0) stoppedAt = std::chrono::steady_clock::now();
+      onStop(signal);
+    }
     if (quitting_.load()) return;
-    if (arrived() != 0 && interrupting_.load())
+    if (arrived() != 0 && interrupting_.load()) {
+      if (std::chrono::steady_clock::now() - stoppedAt > STUCK_SOURCE_GRACE)
+        endBySignal(arrived());
       pthread_kill(mainThread_, wakeSignal());
+    }
   }
 }
 

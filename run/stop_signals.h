@@ -44,6 +44,8 @@ class StopSignals {
   // Runs call on the thread that started the signals, so that once a stop
   // signal has arrived the system calls it blocks in are interrupted
   // (EINTR), again every 100 ms until it returns: for a source that waits.
+  // One that has not returned 500 ms after the signal never will soon:
+  // the process then ends by the signal.
   template <typename Call>
   auto interruptible(Call call) -> decltype(call()) {
     Interrupting interrupting(interrupting_);
