@@ -20,6 +20,7 @@
 #include "run/frame_pipeline.h"
 #include "run/frame_window.h"
 #include "run/frame_writer.h"
+#include "run/read_tally.h"
 #include "run/stop_signals.h"
 
 namespace {
@@ -58,6 +59,14 @@ bool isCamera(const CaptureSource& source) {
   return source.kind != SourceKind::VideoFile;
 }
 
+double propertyOf(const cv::VideoCapture& capture, int property) {
+  try {
+    return capture.get(property);
+  } catch (const cv::Exception&) {
+    return 0;
+  }
+}
+
 bool readFrame(cv::VideoCapture& capture, cv::Mat& frame) {
   try {
     return capture.read(frame) && !frame.empty();
@@ -68,12 +77,8 @@ bool readFrame(cv::VideoCapture& capture, cv::Mat& frame) {
 
 // The size of the frames capture gives, or 0 when it does not say.
 int64_t frameBytesOf(const cv::VideoCapture& capture) {
-  double width = 0, height = 0;
-  try {
-    width = capture.get(cv::CAP_PROP_FRAME_WIDTH);
-    height = capture.get(cv::CAP_PROP_FRAME_HEIGHT);
-  } catch (const cv::Exception&) {
-  }
+  double width = propertyOf(capture, cv::CAP_PROP_FRAME_WIDTH);
+  double height = propertyOf(capture, cv::CAP_PROP_FRAME_HEIGHT);
   if (!(width >= 1 && width <= INT_MAX && height >= 1 && height <= INT_MAX))
     return 0;
   return static_cast<int64_t>(width) * static_cast<int64_t>(height) * 3;
@@ -144,6 +149,10 @@ class CaptureRun {
   RunOutcome finish(RunEnd end);
 
  private:
+  // Reads the next frame into frame, reading past a damaged stretch of a
+  // file. Returns whether it got one.
+  bool readNext(cv::Mat& frame);
+
   // Why the run must end before taking the next frame, if it must.
   std::optional<RunEnd> toldToEnd() const {
     if (signals_.arrived() != 0) return RunEnd::StopSignal;
@@ -159,6 +168,8 @@ class CaptureRun {
   std::unique_ptr<FrameWindow> window_;
   bool showFrames_ = false;
   bool anyFrame_ = false;
+  // For a file, which may be damaged or cut short: what its reads gave.
+  std::optional<ReadTally> tally_;
   std::optional<FrameWriter> writer_;
   std::unique_ptr<FramePipeline> pipeline_;
   // Wakes the pipeline's waits on a stop signal; ends before the pipeline.
@@ -184,6 +195,9 @@ std::optional<std::string> CaptureRun::start() {
           "\n" + inputPath_ + ": " + cameraFailureReason(inputPath_.c_str());
     return reason;
   }
+  if (!isCamera(source))
+    tally_.emplace(propertyOf(capture_, cv::CAP_PROP_FRAME_COUNT),
+                   propertyOf(capture_, cv::CAP_PROP_FPS));
   if (format) writer_.emplace(*format, inputPath_.c_str());
 
   // Without a display there is no window to show frames in or to press
@@ -219,7 +233,7 @@ RunEnd CaptureRun::takeFrames() {
     if (std::optional<RunEnd> end = toldToEnd()) return *end;
     cv::Mat* frame = pipeline_->nextBuffer();
     if (frame == nullptr) return RunEnd::StopSignal;
-    if (!signals_.interruptible([&] { return readFrame(capture_, *frame); })) {
+    if (!signals_.interruptible([&] { return readNext(*frame); })) {
       if (signals_.arrived() != 0) return RunEnd::StopSignal;
       // A camera has no end: one that stops giving frames (unplugged,
       // failed, silent) is a failure that a script or a service manager
@@ -241,10 +255,29 @@ RunEnd CaptureRun::takeFrames() {
   }
 }
 
+bool CaptureRun::readNext(cv::Mat& frame) {
+  for (;;) {
+    if (readFrame(capture_, frame)) {
+      if (tally_)
+        tally_->frameRead(propertyOf(capture_, cv::CAP_PROP_POS_MSEC));
+      return true;
+    }
+    if (!tally_ || signals_.arrived() != 0 || !tally_->failedReadAgain())
+      return false;
+  }
+}
+
 RunOutcome CaptureRun::finish(RunEnd end) {
-  RunOutcome outcome = {end, {}};
-  if (end == RunEnd::CameraStopped || end == RunEnd::NoFrame)
-    outcome.reason = inputPath_;
+  RunOutcome outcome = {end, inputPath_};
+  if (tally_) {
+    outcome.undecodedFrames = tally_->undecodedFrames();
+    outcome.firstUndecodedAfter = tally_->firstUndecodedAfter();
+    if (end == RunEnd::VideoEnded && tally_->stoppedShort()) {
+      outcome.end = RunEnd::VideoCutShort;
+      outcome.framesRead = tally_->frames();
+      outcome.framesStated = tally_->statedFrames();
+    }
+  }
   outcome.framesFailed = !pipeline_->finish();
   try {
     capture_.release();

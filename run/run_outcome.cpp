@@ -9,12 +9,24 @@ namespace {
 
 void report(const RunOutcome& outcome) {
   const char* reason = outcome.reason.c_str();
+  if (outcome.undecodedFrames > 0)
+    std::fprintf(stderr,
+                 "%s: %lld %s not be decoded, the first after frame "
+                 "%lld\n",
+                 reason, static_cast<long long>(outcome.undecodedFrames),
+                 outcome.undecodedFrames == 1 ? "frame could" : "frames could",
+                 static_cast<long long>(outcome.firstUndecodedAfter));
   switch (outcome.end) {
     case RunEnd::StartFailed:
       std::fprintf(stderr, "%s\n", reason);
       break;
     case RunEnd::CameraStopped:
       std::fprintf(stderr, "%s: the camera stopped giving frames\n", reason);
+      break;
+    case RunEnd::VideoCutShort:
+      std::fprintf(stderr, "%s: reading stopped after %lld of %lld frames\n",
+                   reason, static_cast<long long>(outcome.framesRead),
+                   static_cast<long long>(outcome.framesStated));
       break;
     case RunEnd::NoFrame:
       std::fprintf(stderr, "%s: no frame could be read\n", reason);
@@ -42,6 +54,7 @@ int finishRun(const RunOutcome& outcome) {
     case RunEnd::StartFailed:
       return START_FAILED;
     case RunEnd::CameraStopped:
+    case RunEnd::VideoCutShort:
     case RunEnd::NoFrame:
     case RunEnd::OutputLost:
       return RUN_FAILED;
@@ -50,5 +63,7 @@ int finishRun(const RunOutcome& outcome) {
     case RunEnd::EscPressed:
       break;
   }
-  return outcome.framesFailed || outcome.outputError != 0 ? RUN_FAILED : 0;
+  bool whole = !outcome.framesFailed && outcome.outputError == 0 &&
+               outcome.undecodedFrames == 0;
+  return whole ? 0 : RUN_FAILED;
 }

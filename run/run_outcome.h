@@ -2,12 +2,14 @@
 // says on stderr at the end.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 enum class RunEnd {
   HelpShown,      // the help was printed instead
   StartFailed,    // nothing started: why is in reason
   VideoEnded,     // the video file gave its last frame
+  VideoCutShort,  // its frames stopped well before the end it states
   EscPressed,     // in the window
   CameraStopped,  // the camera stopped giving frames
   NoFrame,        // the video opened but gave no frame at all
@@ -17,18 +19,25 @@ enum class RunEnd {
 
 struct RunOutcome {
   RunEnd end;
-  // StartFailed: the lines that say why; CameraStopped and NoFrame: the
-  // file or device that was read.
+  // StartFailed: the lines that say why; otherwise the file or device
+  // that was read.
   std::string reason;
   int signal = 0;             // StopSignal: which one
   bool framesFailed = false;  // some frame was not written; each was said
   int outputError = 0;        // errno of standard output that was lost
+  // A video file's frames that could not be decoded, though frames
+  // followed, and how many frames came before the first of them.
+  int64_t undecodedFrames = 0;
+  int64_t firstUndecodedAfter = 0;
+  // VideoCutShort: the frames read, and those the file states it holds.
+  int64_t framesRead = 0;
+  int64_t framesStated = 0;
 };
 
 // Exit status when nothing started: no source, unusable arguments.
 constexpr int START_FAILED = -1;
-// Exit status when the run ended but not as a whole: a frame not written,
-// a source that failed, the console output lost.
+// Exit status when the run ended but not as a whole: a frame not written
+// or not decoded, a source that failed, the console output lost.
 constexpr int RUN_FAILED = 1;
 
 // Says on stderr what the outcome leaves to say, then ends the process by

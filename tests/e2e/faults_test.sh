@@ -95,13 +95,14 @@ run_headless "$WORK/headers.mkv" -nv
 check "no frame at all" "$STATUS|$ERR|$OUT$(files)" \
   "1|$WORK/headers.mkv: no frame could be read|"
 
-# A clip cut short ends the run normally with the frames it had.
+# A clip cut short writes the frames it had, and says it was not whole.
 head -c "$(($(stat -c %s "$CLIPS/c.mkv") / 2))" "$CLIPS/c.mkv" >"$WORK/cut.mkv"
 head -c 40000 "$CLIPS/c.avi" >"$WORK/cut.avi"
 for clip in cut.mkv cut.avi; do
   run_headless "$WORK/$clip" -nv -sq 0 99
   written=$(timed_names | wc -l)
-  check "$clip ends normally" "$STATUS $((written < 25))|$ERR" "0 1|"
+  check "$clip says it stopped short" "$STATUS $((written < 25))|$ERR" \
+    "1 1|$WORK/$clip: reading stopped after $written of 25 frames"
   check "$clip writes what it reads" "$(files)" "$(timed_names | sort)"
 done
 

@@ -1,0 +1,39 @@
+// Tells the end of a video file from a damaged stretch in it by the
+// results of its reads, and whether the file gave all it states it holds.
+#pragma once
+
+#include <cstdint>
+
+class ReadTally {
+ public:
+  // statedFrames and rate as the file states them: 0 or less, or absurd,
+  // when it does not.
+  ReadTally(double statedFrames, double rate);
+
+  // A frame was read; timeMs is its time in the video, 0 when unknown.
+  void frameRead(double timeMs);
+
+  // A read failed: whether to read again, as a damaged stretch can be
+  // followed by frames and an end cannot.
+  bool failedReadAgain();
+
+  int64_t frames() const { return frames_; }
+  int64_t statedFrames() const { return statedFrames_; }
+  // Failed reads that frames followed: frames that could not be decoded.
+  int64_t undecodedFrames() const { return undecoded_; }
+  // How many frames came before the first that could not be decoded.
+  int64_t firstUndecodedAfter() const { return firstUndecodedAfter_; }
+
+  // Whether the frames stopped well before the end the file states, by
+  // their count and by their time.
+  bool stoppedShort() const;
+
+ private:
+  int64_t statedFrames_;
+  double rate_;
+  int64_t frames_ = 0;
+  double lastTimeMs_ = 0;
+  int64_t failedInARow_ = 0;
+  int64_t undecoded_ = 0;
+  int64_t firstUndecodedAfter_ = 0;
+};

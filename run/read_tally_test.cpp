@@ -1,0 +1,74 @@
+#include "run/read_tally.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Reads frames at rate, each with its time, as a file of that rate gives
+// them.
+void readFrames(ReadTally& tally, int count, double rate = 30) {
+  for (int i = 0; i < count; ++i)
+    tally.frameRead((tally.frames() + 0.0) * 1000.0 / rate);
+}
+
+// Fails reads until the tally gives up, and says how many it took.
+int failUntilTheEnd(ReadTally& tally) {
+  int reads = 1;
+  while (tally.failedReadAgain()) ++reads;
+  return reads;
+}
+
+TEST(ReadTally, AWholeFileEndsSoonAndWhole) {
+  ReadTally tally(3000, 30);
+  readFrames(tally, 3000);
+  EXPECT_LE(failUntilTheEnd(tally), 100);
+  EXPECT_FALSE(tally.stoppedShort());
+  EXPECT_EQ(tally.undecodedFrames(), 0);
+}
+
+TEST(ReadTally, ReadsPastADamagedStretch) {
+  ReadTally tally(3000, 30);
+  readFrames(tally, 1504);
+  // A stretch longer than an end's reads, but within the frames to come.
+  for (int i = 0; i < 592; ++i) ASSERT_TRUE(tally.failedReadAgain());
+  readFrames(tally, 10);
+  tally.failedReadAgain();
+  readFrames(tally, 894);
+  EXPECT_EQ(tally.undecodedFrames(), 593);
+  EXPECT_EQ(tally.firstUndecodedAfter(), 1504);
+  failUntilTheEnd(tally);
+  EXPECT_FALSE(tally.stoppedShort());
+}
+
+TEST(ReadTally, FramesThatStopWellBeforeTheStatedEnd) {
+  ReadTally cut(200, 25);
+  readFrames(cut, 3, 25);
+  EXPECT_EQ(failUntilTheEnd(cut), 197);
+  EXPECT_TRUE(cut.stoppedShort());
+
+  // No times known (as some mp4 give): the count alone tells.
+  ReadTally untimed(3000, 30);
+  for (int i = 0; i < 2091; ++i) untimed.frameRead(0);
+  failUntilTheEnd(untimed);
+  EXPECT_TRUE(untimed.stoppedShort());
+}
+
+TEST(ReadTally, EstimatedLengthsAndSmallShortfallsAreWhole) {
+  // A variable rate: 300 frames over 11 s, stated as 11 s at 30 fps.
+  ReadTally variable(331, 30);
+  for (int i = 0; i < 300; ++i) variable.frameRead(i * 11000.0 / 300);
+  failUntilTheEnd(variable);
+  EXPECT_FALSE(variable.stoppedShort());
+
+  ReadTally offByOne(25, 25);
+  readFrames(offByOne, 24, 25);
+  EXPECT_FALSE(offByOne.stoppedShort());
+
+  // A length the file does not state cannot be fallen short of.
+  ReadTally unknown(-3.07e15, 30);
+  readFrames(unknown, 5);
+  EXPECT_FALSE(unknown.stoppedShort());
+  EXPECT_LE(failUntilTheEnd(unknown), 100);
+}
+
+}  // namespace
