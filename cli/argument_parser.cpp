@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cli/number_reading.h"
+#include "cli/stream_url.h"
 
 const char HELP_TEXT[] =
     "pellux     -> to convert a video captured with the first webcam "
@@ -145,7 +146,8 @@ ParseResult parseArguments(int argc, const char* const* argv,
     Applied applied = {0, ParseResult::Run};
     if (!isOption(argument) && position == 1) {
       // The source is this argument itself, chosen above.
-      if (settings.verbose) std::printf("Input filename: %s\n", argument);
+      if (settings.verbose)
+        std::printf("Input filename: %s\n", withoutPassword(argument).c_str());
     } else if (!isOption(argument)) {
       if (!copyField(settings.ring.outputBase, argument,
                      "Output base filename"))

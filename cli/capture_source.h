@@ -1,12 +1,14 @@
 // Where a run's frames come from, as its command line chooses it.
 #pragma once
 
-enum class SourceKind { CameraIndex, CameraDevice, VideoFile };
+enum class SourceKind { CameraIndex, CameraDevice, VideoFile, NetworkStream };
 
 struct CaptureSource {
   SourceKind kind;
-  int cameraIndex;   // for CameraIndex
-  const char* path;  // for CameraDevice and VideoFile: an argument's text
+  int cameraIndex;  // for CameraIndex
+  // For the others: an argument's text, or for a stream the URL that the
+  // run keeps.
+  const char* path;
 };
 
 // Whether path names a character device: a camera such as /dev/video2 or
@@ -16,6 +18,6 @@ bool isCameraDevice(const char* path);
 // Chooses the source from the raw command line: no arguments or an option
 // first is camera 0, a lone digit is that camera, a character device first
 // is that camera, and so is a name under /dev/ that does not exist (a
-// camera not plugged in, which then says so); anything else first is the
-// video file it names.
+// camera not plugged in, which then says so); a URL first is that network
+// stream; anything else first is the video file it names.
 CaptureSource chooseSource(int argc, const char* const* argv);

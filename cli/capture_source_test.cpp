@@ -57,4 +57,11 @@ TEST(SourceChoice, ADeviceFirstIsACameraWithItsOptions) {
              "/dev/video-absent");
 }
 
+TEST(SourceChoice, AUrlFirstIsAStream) {
+  expectPath({"rtsp://cam/live", "-nd"}, SourceKind::NetworkStream,
+             "rtsp://cam/live");
+  expectPath({"http://host/clip.mp4"}, SourceKind::NetworkStream,
+             "http://host/clip.mp4");
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -15,34 +16,70 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "cli/stream_url.h"
 #include "run/camera.h"
 #include "run/frame_pipeline.h"
 #include "run/frame_window.h"
 #include "run/frame_writer.h"
 #include "run/read_tally.h"
 #include "run/stop_signals.h"
+#include "run/stream_failure.h"
 
 namespace {
 
+// How long a network stream may take to open, and to give each frame: a
+// stream that stalls ends the run as soon as a camera that stalls does.
+constexpr int STREAM_TIMEOUT_MS = 10000;
+
 // The console is ours: the library's warnings (a missing camera, a damaged
-// file, an image writer's complaint) stay off it unless its own log
-// variables ask for them.
+// file, an image writer's complaint, a stream's end) stay off it unless its
+// own log variables ask for them.
 void quietLibraryLogs() {
   if (std::getenv("OPENCV_LOG_LEVEL") == nullptr) {
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     std::cerr.rdbuf(nullptr);  // the image writers print there themselves
   }
-  if (std::getenv("OPENCV_FFMPEG_DEBUG") == nullptr)
-    setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);  // FFmpeg's quiet level
+  takeFfmpegLog();
+  // RTSP over TCP unless the user chose otherwise: UDP loses packets on a
+  // busy network, and most firewalls block it.
+  setenv("OPENCV_FFMPEG_CAPTURE_OPTIONS", "rtsp_transport;tcp", 0);
 }
 
-bool openSource(const CaptureSource& source, cv::VideoCapture& capture) {
+// Opens url with FFmpeg, waiting no longer than a stalled camera would.
+// Returns why it did not open, or nothing.
+std::optional<StreamFailure> openStream(const char* url,
+                                        cv::VideoCapture& capture) {
+  const std::vector<int> timeouts = {
+      cv::CAP_PROP_OPEN_TIMEOUT_MSEC, STREAM_TIMEOUT_MS,
+      cv::CAP_PROP_READ_TIMEOUT_MSEC, STREAM_TIMEOUT_MS};
+  clearStreamFailure();
+  auto started = std::chrono::steady_clock::now();
+  try {
+    if (capture.open(url, cv::CAP_FFMPEG, timeouts) && capture.isOpened())
+      return std::nullopt;
+  } catch (const cv::Exception&) {
+  }
+  StreamFailure failure = lastStreamFailure();
+  if (failure == StreamFailure::Unknown &&
+      std::chrono::steady_clock::now() - started >=
+          std::chrono::milliseconds(STREAM_TIMEOUT_MS))
+    failure = StreamFailure::TimedOut;
+  return failure;
+}
+
+// Opens source. Returns whether it opened, and for a stream why it did not.
+bool openSource(const CaptureSource& source, cv::VideoCapture& capture,
+                std::optional<StreamFailure>& streamFailure) {
   switch (source.kind) {
     case SourceKind::CameraIndex:
       return openCamera(source.cameraIndex, capture);
     case SourceKind::CameraDevice:
       return openCamera(source.path, capture);
+    case SourceKind::NetworkStream:
+      streamFailure = openStream(source.path, capture);
+      return !streamFailure;
     case SourceKind::VideoFile:
       break;
   }
@@ -56,7 +93,8 @@ bool openSource(const CaptureSource& source, cv::VideoCapture& capture) {
 }
 
 bool isCamera(const CaptureSource& source) {
-  return source.kind != SourceKind::VideoFile;
+  return source.kind == SourceKind::CameraIndex ||
+         source.kind == SourceKind::CameraDevice;
 }
 
 double propertyOf(const cv::VideoCapture& capture, int property) {
@@ -65,6 +103,15 @@ double propertyOf(const cv::VideoCapture& capture, int property) {
   } catch (const cv::Exception&) {
     return 0;
   }
+}
+
+// Whether the open stream is live: a stream with no end of its own, where
+// a file on a web server states its length.
+bool isLiveStream(const CaptureSource& source,
+                  const cv::VideoCapture& capture) {
+  if (source.kind != SourceKind::NetworkStream) return false;
+  return !mayNameFile(source.path) ||
+         !(propertyOf(capture, cv::CAP_PROP_FRAME_COUNT) >= 1);
 }
 
 bool readFrame(cv::VideoCapture& capture, cv::Mat& frame) {
@@ -84,12 +131,19 @@ int64_t frameBytesOf(const cv::VideoCapture& capture) {
   return static_cast<int64_t>(width) * static_cast<int64_t>(height) * 3;
 }
 
-// The file or device that the source reads, which no slot may replace and
-// which messages about a camera name.
+// The file, device or URL that the source reads, which no slot may
+// replace and which messages about it name, without a password.
 std::string inputPathOf(const CaptureSource& source) {
-  return source.kind == SourceKind::CameraIndex
-             ? cameraDevicePath(source.cameraIndex)
-             : source.path;
+  switch (source.kind) {
+    case SourceKind::CameraIndex:
+      return cameraDevicePath(source.cameraIndex);
+    case SourceKind::NetworkStream:
+      return withoutPassword(source.path);
+    case SourceKind::CameraDevice:
+    case SourceKind::VideoFile:
+      break;
+  }
+  return source.path;
 }
 
 void printBanner(Console& console) {
@@ -168,6 +222,7 @@ class CaptureRun {
   std::unique_ptr<FrameWindow> window_;
   bool showFrames_ = false;
   bool anyFrame_ = false;
+  bool live_ = false;  // a camera or a live stream: it has no end
   // For a file, which may be damaged or cut short: what its reads gave.
   std::optional<ReadTally> tally_;
   std::optional<FrameWriter> writer_;
@@ -188,14 +243,18 @@ std::optional<std::string> CaptureRun::start() {
   }
 
   const CaptureSource& source = settings_.source;
-  if (!openSource(source, capture_)) {
+  std::optional<StreamFailure> streamFailure;
+  if (!openSource(source, capture_, streamFailure)) {
     std::string reason = "Could not initialize capturing...";
     if (isCamera(source))
       reason +=
           "\n" + inputPath_ + ": " + cameraFailureReason(inputPath_.c_str());
+    if (streamFailure)
+      reason += "\n" + inputPath_ + ": " + describe(*streamFailure);
     return reason;
   }
-  if (!isCamera(source))
+  live_ = isCamera(source) || isLiveStream(source, capture_);
+  if (!live_)
     tally_.emplace(propertyOf(capture_, cv::CAP_PROP_FRAME_COUNT),
                    propertyOf(capture_, cv::CAP_PROP_FPS));
   if (format) writer_.emplace(*format, inputPath_.c_str());
@@ -235,10 +294,12 @@ RunEnd CaptureRun::takeFrames() {
     if (frame == nullptr) return RunEnd::StopSignal;
     if (!signals_.interruptible([&] { return readNext(*frame); })) {
       if (signals_.arrived() != 0) return RunEnd::StopSignal;
-      // A camera has no end: one that stops giving frames (unplugged,
-      // failed, silent) is a failure that a script or a service manager
-      // must see, as is a video that gives none.
+      // A camera or a live stream has no end: one that stops giving frames
+      // (unplugged, failed, silent, its server gone) is a failure that a
+      // script or a service manager must see, as is a video that gives
+      // none.
       if (isCamera(settings_.source)) return RunEnd::CameraStopped;
+      if (live_) return RunEnd::StreamStopped;
       return anyFrame_ ? RunEnd::VideoEnded : RunEnd::NoFrame;
     }
     if (!anyFrame_ && window_) window_->fit(*frame);
@@ -262,8 +323,11 @@ bool CaptureRun::readNext(cv::Mat& frame) {
         tally_->frameRead(propertyOf(capture_, cv::CAP_PROP_POS_MSEC));
       return true;
     }
-    if (!tally_ || signals_.arrived() != 0 || !tally_->failedReadAgain())
-      return false;
+    // A file on a web server is not read again: its failed read may have
+    // waited out the time-out.
+    bool readAgain = tally_ && settings_.source.kind == SourceKind::VideoFile &&
+                     signals_.arrived() == 0 && tally_->failedReadAgain();
+    if (!readAgain) return false;
   }
 }
 

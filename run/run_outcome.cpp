@@ -23,6 +23,9 @@ void report(const RunOutcome& outcome) {
     case RunEnd::CameraStopped:
       std::fprintf(stderr, "%s: the camera stopped giving frames\n", reason);
       break;
+    case RunEnd::StreamStopped:
+      std::fprintf(stderr, "%s: the stream stopped giving frames\n", reason);
+      break;
     case RunEnd::VideoCutShort:
       std::fprintf(stderr, "%s: reading stopped after %lld of %lld frames\n",
                    reason, static_cast<long long>(outcome.framesRead),
@@ -54,6 +57,7 @@ int finishRun(const RunOutcome& outcome) {
     case RunEnd::StartFailed:
       return START_FAILED;
     case RunEnd::CameraStopped:
+    case RunEnd::StreamStopped:
     case RunEnd::VideoCutShort:
     case RunEnd::NoFrame:
     case RunEnd::OutputLost:

@@ -12,6 +12,7 @@ enum class RunEnd {
   VideoCutShort,  // its frames stopped well before the end it states
   EscPressed,     // in the window
   CameraStopped,  // the camera stopped giving frames
+  StreamStopped,  // a live network stream stopped giving frames
   NoFrame,        // the video opened but gave no frame at all
   StopSignal,     // signal arrived
   OutputLost,     // standard output could not take a line
@@ -19,8 +20,8 @@ enum class RunEnd {
 
 struct RunOutcome {
   RunEnd end;
-  // StartFailed: the lines that say why; otherwise the file or device
-  // that was read.
+  // StartFailed: the lines that say why; otherwise the file, device or
+  // URL (without its password) that was read.
   std::string reason;
   int signal = 0;             // StopSignal: which one
   bool framesFailed = false;  // some frame was not written; each was said

@@ -1,0 +1,75 @@
+#include "cli/stream_url.h"
+
+#include <strings.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr const char* STREAM_SCHEMES[] = {"rtsp", "rtsps", "rtmp", "srt",
+                                          "udp",  "tcp",   "http", "https"};
+
+bool hasScheme(const char* text, const char* scheme) {
+  size_t length = std::strlen(scheme);
+  return strncasecmp(text, scheme, length) == 0 &&
+         std::strncmp(text + length, "://", 3) == 0;
+}
+
+// Where the password of url starts and how long it is; length 0 when it
+// has none. The password is what follows the first colon of the user
+// part, which ends at the host's @: the last one before the path.
+struct Span {
+  size_t start;
+  size_t length;
+};
+
+Span passwordOf(const char* url) {
+  const char* authority = std::strstr(url, "://");
+  if (authority == nullptr) return {0, 0};
+  authority += 3;
+  size_t authorityLength = std::strcspn(authority, "/?#");
+  const char* at = nullptr;
+  for (const char* c = authority; c < authority + authorityLength; ++c)
+    if (*c == '@') at = c;
+  if (at == nullptr) return {0, 0};
+  const char* colon = static_cast<const char*>(
+      std::memchr(authority, ':', static_cast<size_t>(at - authority)));
+  if (colon == nullptr) return {0, 0};
+  return {static_cast<size_t>(colon + 1 - url),
+          static_cast<size_t>(at - colon - 1)};
+}
+
+}  // namespace
+
+bool isStreamUrl(const char* text) {
+  for (const char* scheme : STREAM_SCHEMES)
+    if (hasScheme(text, scheme)) return true;
+  return false;
+}
+
+bool mayNameFile(const char* url) {
+  return hasScheme(url, "http") || hasScheme(url, "https");
+}
+
+std::string withoutPassword(const char* url) {
+  std::string shown = url;
+  Span password = passwordOf(url);
+  if (password.length > 0)
+    shown.replace(password.start, password.length, "***");
+  return shown;
+}
+
+void hidePassword(char* argument) {
+  Span password = passwordOf(argument);
+  if (password.length == 0) return;
+  std::string shown = withoutPassword(argument);
+  size_t length = std::strlen(argument);
+  if (shown.size() > length) {
+    std::memset(argument + password.start, '*', password.length);
+    return;
+  }
+  // What is left past the shorter text is cleared, so that no tail of the
+  // password stays in the process's memory of its arguments.
+  std::memcpy(argument, shown.c_str(), shown.size());
+  std::memset(argument + shown.size(), '\0', length - shown.size());
+}
