@@ -12,9 +12,18 @@ check "man page lints clean" "$(groff -man -ww -z "$SOURCE/pellux.1" 2>&1)" ""
 installed=(bin/pellux share/doc/pellux/LICENSE share/doc/pellux/README.md
   share/doc/pellux/changelog.gz share/doc/pellux/copyright
   share/man/man1/pellux.1.gz)
+unit=lib/systemd/system/pellux@.service
 DESTDIR=$WORK/root cmake --install "$BUILD" --prefix /opt/pellux >/dev/null
 check "install manifest" "$(cd "$WORK/root/opt/pellux" && find . -type f | sed 's|^\./||' | sort)" \
-  "$(printf '%s\n' "${installed[@]}")"
+  "$(printf '%s\n' "${installed[@]}" "$unit" | sort)"
+# The unit's command, with the binary where the install put it.
+unit_command() { grep -E '^(EnvironmentFile|ExecStart)=' "$1"; }
+command_of() {
+  printf '%s\n' 'EnvironmentFile=/etc/pellux/%i.conf' \
+    "ExecStart=$1 \"\$CAMERA_URL\" \"\$OUTPUT_BASE\" \$PELLUX_OPTIONS"
+}
+check "installed unit runs the installed pellux" \
+  "$(unit_command "$WORK/root/opt/pellux/$unit")" "$(command_of /opt/pellux/bin/pellux)"
 
 (cd "$WORK" && cpack -G DEB --config "$BUILD/CPackConfig.cmake" -B "$WORK/deb" >/dev/null)
 deb=$(ls "$WORK"/deb/pellux_*.deb 2>/dev/null)
@@ -29,9 +38,22 @@ check "lintian" "$(lintian --fail-on error,warning "$deb" 2>/dev/null; echo "sta
 check "package depends on what the binary links" \
   "$(dpkg-deb -f "$deb" Depends | grep -oE 'libc6|libopencv-core406|libopencv-videoio406' | sort | tr '\n' ' ')" \
   "libc6 libopencv-core406 libopencv-videoio406 "
-check "package files" "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./usr/||' | sort)" \
-  "$(printf '%s\n' "${installed[@]}")"
+# Debian 12's packages put units in /lib/systemd/system.
+check "package files" "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./||' | sort)" \
+  "$( (printf 'usr/%s\n' "${installed[@]}"; echo "$unit") | sort)"
 dpkg-deb -x "$deb" "$WORK/unpacked"
+check "packaged unit runs the packaged pellux" \
+  "$(unit_command "$WORK/unpacked/$unit")" "$(command_of /usr/bin/pellux)"
+if command -v systemd-analyze >/dev/null; then
+  # verify wants the command to exist: the copy runs the unpacked binary.
+  mkdir "$WORK/units"
+  sed "s|^ExecStart=/usr/bin/pellux |ExecStart=$WORK/unpacked/usr/bin/pellux |" \
+    "$WORK/unpacked/$unit" >"$WORK/units/pellux@.service"
+  check "systemd accepts the unit" \
+    "$(systemd-analyze verify --man=no "$WORK/units/pellux@.service" 2>&1; echo "status $?")" "status 0"
+else
+  echo "SKIP: systemd-analyze verify of the unit (no systemd-analyze on this machine)"
+fi
 PELLUX=$WORK/unpacked/usr/bin/pellux
 run "$CLIPS/c.mkv" -nv
 check "packaged pellux converts a clip" "$STATUS $(timed_names | wc -l) $(files | wc -l)" "0 25 11"
