@@ -17,9 +17,12 @@ for need in "$@"; do
         libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-videoio-dev
         libopencv-highgui-dev)
       sizes+=("building: 350 packages, 254 MB to download, 1001 MB on disk") ;;
-    tests)  # unit tests, test clips, the virtual display, man page and package checks
-      packages+=(libgtest-dev ffmpeg xvfb xauth xdotool groff-base dpkg-dev file lintian)
-      sizes+=("testing: 220 more, 61 MB, 195 MB") ;;
+    tests)  # unit tests, test clips, the virtual display, man page and package
+      # checks, and the HTTP and RTSP servers of the stream tests
+      packages+=(libgtest-dev ffmpeg xvfb xauth xdotool groff-base dpkg-dev file lintian
+        python3 python3-gi gir1.2-gst-rtsp-server-1.0 gir1.2-gstreamer-1.0
+        gstreamer1.0-plugins-base gstreamer1.0-plugins-good)
+      sizes+=("testing: 330 more, 99 MB, 314 MB") ;;
     benchmark)  # timing, clips and the virtual display
       packages+=(time ffmpeg xvfb xauth)
       sizes+=("benchmarking: 1 more") ;;
