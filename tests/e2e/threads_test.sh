@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs under ThreadSanitizer: a whole conversion, one stopped by a signal
-# and one whose reader goes away, each with every thread of the pipeline
-# busy. A report from the sanitizer goes to stderr, which must stay empty.
+# Runs under ThreadSanitizer: a whole conversion, a damaged one, one stopped
+# by a signal and one whose reader goes away, each with every thread of the
+# pipeline busy. A report from the sanitizer goes to stderr, which must stay empty.
 source "$(dirname "$0")/lib.sh"
 unset DISPLAY WAYLAND_DISPLAY
 
@@ -13,6 +13,14 @@ printed 100
 kill -s TERM "$PID"
 finished
 check "stopped by a signal" "$STATUS|$ERR" "143|"
+
+# FFmpeg's decoding threads tell pellux's log taker of the damage.
+ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=30 -frames:v 300 \
+  -c:v libx264 -preset ultrafast "$WORK/damaged.mp4"
+dd if=/dev/zero of="$WORK/damaged.mp4" bs=1024 count=16 conv=notrunc status=none \
+  seek=$(($(stat -c %s "$WORK/damaged.mp4") / 2048))
+run "$WORK/damaged.mp4" -nv -sq 0 1
+check "damaged clip" "$STATUS|$(grep -vc 'could not be decoded' <<<"$ERR")" "1|0"
 
 new_dir
 (cd "$DIR" && "$PELLUX" "$CLIPS/long.avi" -nv -e jp2 -sq 0 1 2>"$WORK/err" | head -3 >/dev/null
