@@ -39,7 +39,10 @@ void Console::write(const char* text, std::size_t size) {
   // With write(2), not stdio, so that nothing given up stays in a buffer
   // to block the exit.
   while (size > 0 && !dropping_.load() && !outputLost()) {
+    writingSince_.store(
+        std::chrono::steady_clock::now().time_since_epoch().count());
     ssize_t written = ::write(STDOUT_FILENO, text, size);
+    writingSince_.store(0);
     if (written < 0) {
       // Interrupted only when the run is told to stop waiting for it.
       if (errno != EINTR) lose(errno);
@@ -48,6 +51,15 @@ void Console::write(const char* text, std::size_t size) {
     text += written;
     size -= static_cast<std::size_t>(written);
   }
+}
+
+bool Console::stalledFor(std::chrono::milliseconds limit) const {
+  int64_t since = writingSince_.load();
+  if (since == 0) return false;
+  std::chrono::steady_clock::duration waited =
+      std::chrono::steady_clock::now().time_since_epoch() -
+      std::chrono::steady_clock::duration(since);
+  return waited > limit;
 }
 
 void Console::lose(int error) {

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 
 class Console {
  public:
@@ -34,6 +36,10 @@ class Console {
   // output failed, and printing more cannot help.
   bool outputLost() const { return lostError_.load() != 0; }
 
+  // Whether a write has waited longer than limit for the reader; from any
+  // thread.
+  bool stalledFor(std::chrono::milliseconds limit) const;
+
   // From now on lines are dropped rather than waited for, so that a reader
   // that stopped reading cannot hold a run that is told to stop.
   void dropLines() { dropping_.store(true); }
@@ -49,4 +55,6 @@ class Console {
   int closedError_ = 0;  // EBADF when stdout was closed at start
   std::atomic<int> lostError_{0};
   std::atomic<bool> dropping_{false};
+  // When the write under way began, on the steady clock; 0 when none is.
+  std::atomic<int64_t> writingSince_{0};
 };

@@ -19,7 +19,7 @@ constexpr int64_t IN_FLIGHT_BYTES = int64_t{256} << 20;
 constexpr int64_t UNKNOWN_FRAME_BYTES = int64_t{3840} * 2160 * 3;
 
 // How long a stopping run waits for a reader that takes no lines.
-constexpr std::chrono::seconds STALLED_OUTPUT_GRACE(1);
+constexpr std::chrono::milliseconds STALLED_OUTPUT_GRACE(1000);
 constexpr std::chrono::milliseconds INTERRUPT_INTERVAL(50);
 
 }  // namespace
@@ -91,11 +91,13 @@ bool FramePipeline::finish() {
     changed_.notify_all();
     auto allPlaced = [&] { return placed_ == handedOver_; };
     changed_.wait(lock, [&] { return allPlaced() || stopping_; });
-    if (!changed_.wait_for(lock, STALLED_OUTPUT_GRACE, allPlaced)) {
-      console_.dropLines();
-      // The placing thread may be blocked writing a line, or about to be.
-      while (!changed_.wait_for(lock, INTERRUPT_INTERVAL, allPlaced))
+    // Told to stop: the frames in flight are completed, with their lines
+    // unless the reader of stdout has stopped reading them.
+    while (!changed_.wait_for(lock, INTERRUPT_INTERVAL, allPlaced)) {
+      if (console_.stalledFor(STALLED_OUTPUT_GRACE)) {
+        console_.dropLines();
         interruptThread(threads_.front().native_handle());
+      }
     }
   }
   for (std::thread& thread : threads_)

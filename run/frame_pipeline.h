@@ -49,8 +49,8 @@ class FramePipeline {
   void handOver(const char* name);
 
   // Says that the run is told to stop, from any thread: a wait for a
-  // buffer returns null, and finish gives a console whose reader stopped
-  // reading a second to take the lines left, and then drops them.
+  // buffer returns null, and finish drops the lines left once a line has
+  // waited a second for a reader of stdout that stopped reading.
   void stop();
 
   // Completes every frame handed over and ends the threads. Returns true

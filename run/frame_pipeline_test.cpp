@@ -25,6 +25,7 @@ class FakeWriter : public SlotWriter {
  public:
   int refuse = -1;
   int throwOn = -1;
+  std::chrono::milliseconds placing{0};  // how long a slot takes to place
   std::vector<std::pair<std::string, int>> placed;  // the placing thread's
 
   WriteResult encode(const char*, const cv::Mat& frame,
@@ -38,6 +39,7 @@ class FakeWriter : public SlotWriter {
     return {};
   }
   WriteResult place(const char* name, EncodedFrame& encoded) override {
+    std::this_thread::sleep_for(placing);
     placed.emplace_back(name, encoded.bytes().at(0));
     return {};
   }
@@ -126,6 +128,20 @@ TEST(FramePipeline, FramesInFlightAreCompletedAtTheEnd) {
   }  // no finish: the destructor completes them
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(writer.placed, framesInOrder({0, 1, 2}));
+}
+
+TEST(FramePipeline, AStopKeepsTheLinesOfFramesStillBeingPlaced) {
+  Console console;
+  FakeWriter writer;
+  writer.placing = std::chrono::milliseconds(700);  // longer together than
+                                                    // the wait for a reader
+  testing::internal::CaptureStdout();
+  std::unique_ptr<FramePipeline> pipeline = started(writer, console, 1);
+  handOverFrames(*pipeline, 2);
+  pipeline->stop();
+  EXPECT_TRUE(pipeline->finish());
+  EXPECT_EQ(timedNames(testing::internal::GetCapturedStdout()),
+            std::vector<std::string>({"f0", "f1"}));
 }
 
 TEST(FramePipeline, AStopEndsTheWaitsAndGivesUpOnAReaderThatStalled) {
