@@ -244,7 +244,12 @@ std::optional<std::string> CaptureRun::start() {
 
   const CaptureSource& source = settings_.source;
   std::optional<StreamFailure> streamFailure;
-  if (!openSource(source, capture_, streamFailure)) {
+  // Nothing is in flight yet: a source that will not let go of a stop
+  // signal may be left to it.
+  bool opened = signals_.interruptible(
+      [&] { return openSource(source, capture_, streamFailure); },
+      [] { return true; });
+  if (!opened) {
     std::string reason = "Could not initialize capturing...";
     if (isCamera(source))
       reason +=
@@ -292,7 +297,9 @@ RunEnd CaptureRun::takeFrames() {
     if (std::optional<RunEnd> end = toldToEnd()) return *end;
     cv::Mat* frame = pipeline_->nextBuffer();
     if (frame == nullptr) return RunEnd::StopSignal;
-    if (!signals_.interruptible([&] { return readNext(*frame); })) {
+    // Left to a stop signal only once the frames in flight are complete.
+    if (!signals_.interruptible([&] { return readNext(*frame); },
+                                [this] { return pipeline_->idle(); })) {
       if (signals_.arrived() != 0) return RunEnd::StopSignal;
       // A camera or a live stream has no end: one that stops giving frames
       // (unplugged, failed, silent, its server gone) is a failure that a

@@ -128,6 +128,11 @@ void FramePipeline::encodeFrames() {
   }
 }
 
+bool FramePipeline::idle() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return placed_ == handedOver_;
+}
+
 void FramePipeline::placeFrames() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {

@@ -57,6 +57,9 @@ class FramePipeline {
   // when every frame was written.
   bool finish();
 
+  // Whether every frame handed over is complete; from any thread.
+  bool idle();
+
  private:
   struct Job {
     cv::Mat frame;

@@ -17,10 +17,9 @@ int wakeSignal() { return SIGRTMIN + 2; }
 
 constexpr timespec INTERRUPT_INTERVAL = {0, 100 * 1000 * 1000};
 
-// How long a source may go on waiting after it was told to stop. FFmpeg
-// retries a network wait that is interrupted until its own time-out, 10 s
-// on: a run held there ends by the signal, with nothing in flight by then
-// (the source gave no frame for that long) and nothing half-done on disk.
+// How long a source may go on waiting after it was told to stop before the
+// run is ended without it. FFmpeg retries a network wait that is
+// interrupted until its own time-out, 10 s on.
 constexpr std::chrono::milliseconds STUCK_SOURCE_GRACE{500};
 
 void onWake(int) {}
@@ -98,7 +97,8 @@ void StopSignals::takeSignals() {
     }
     if (quitting_.load()) return;
     if (arrived() != 0 && interrupting_.load()) {
-      if (std::chrono::steady_clock::now() - stoppedAt > STUCK_SOURCE_GRACE)
+      if (std::chrono::steady_clock::now() - stoppedAt > STUCK_SOURCE_GRACE &&
+          mayEndNow())
         endBySignal(arrived());
       pthread_kill(mainThread_, wakeSignal());
     }
@@ -121,6 +121,25 @@ void StopSignals::setWake(std::function<void()> wake) {
   std::lock_guard<std::mutex> lock(wakeMutex_);
   wake_ = std::move(wake);
   if (wake_ && arrived() != 0) wake_();
+}
+
+bool StopSignals::mayEndNow() {
+  std::lock_guard<std::mutex> lock(wakeMutex_);
+  return mayEnd_ && mayEnd_();
+}
+
+StopSignals::Interrupting::Interrupting(StopSignals& signals,
+                                        std::function<bool()> mayEnd)
+    : signals_(signals), wasInterrupting_(signals.interrupting_.load()) {
+  std::lock_guard<std::mutex> lock(signals_.wakeMutex_);
+  outerMayEnd_ = std::exchange(signals_.mayEnd_, std::move(mayEnd));
+  signals_.interrupting_.store(true);
+}
+
+StopSignals::Interrupting::~Interrupting() {
+  std::lock_guard<std::mutex> lock(signals_.wakeMutex_);
+  signals_.mayEnd_ = std::move(outerMayEnd_);
+  signals_.interrupting_.store(wasInterrupting_);
 }
 
 StopSignals::Waker::Waker(StopSignals& signals, std::function<void()> wake)

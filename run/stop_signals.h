@@ -44,11 +44,14 @@ class StopSignals {
   // Runs call on the thread that started the signals, so that once a stop
   // signal has arrived the system calls it blocks in are interrupted
   // (EINTR), again every 100 ms until it returns: for a source that waits.
-  // One that has not returned 500 ms after the signal never will soon:
-  // the process then ends by the signal.
+  // A source that has not returned 500 ms after the signal may not for
+  // long (FFmpeg waits out its own time-out): with mayEnd given, the
+  // process then ends by the signal as soon as mayEnd says that nothing is
+  // left half-done. mayEnd runs on the signal thread.
   template <typename Call>
-  auto interruptible(Call call) -> decltype(call()) {
-    Interrupting interrupting(interrupting_);
+  auto interruptible(Call call, std::function<bool()> mayEnd = nullptr)
+      -> decltype(call()) {
+    Interrupting interrupting(*this, std::move(mayEnd));
     return call();
   }
 
@@ -67,18 +70,24 @@ class StopSignals {
   };
 
  private:
-  struct Interrupting {
-    explicit Interrupting(std::atomic<bool>& flag) : flag_(flag) {
-      flag_.store(true);
-    }
-    ~Interrupting() { flag_.store(false); }
-    std::atomic<bool>& flag_;
+  // Sets what interrupting and ending the caller need for its life, and
+  // gives back the outer call's.
+  class Interrupting {
+   public:
+    Interrupting(StopSignals& signals, std::function<bool()> mayEnd);
+    ~Interrupting();
+
+   private:
+    StopSignals& signals_;
+    bool wasInterrupting_;
+    std::function<bool()> outerMayEnd_;
   };
 
   StopSignals();
   void takeSignals();
   void onStop(int signal);
   void setWake(std::function<void()> wake);
+  bool mayEndNow();
 
   sigset_t taken_;         // the stop signals not ignored at start
   sigset_t waited_;        // those and the wake-up, for the signal thread
@@ -89,8 +98,10 @@ class StopSignals {
   std::atomic<int> arrived_{0};
   std::atomic<bool> interrupting_{false};
   std::atomic<bool> quitting_{false};
-  std::mutex wakeMutex_;  // guards wake_, so that it is not run as it goes
+  // Guards wake_ and mayEnd_, so that neither is run as it goes.
+  std::mutex wakeMutex_;
   std::function<void()> wake_;
+  std::function<bool()> mayEnd_;
   std::thread thread_;
 };
 
