@@ -24,6 +24,7 @@
 #include "run/frame_window.h"
 #include "run/frame_writer.h"
 #include "run/read_tally.h"
+#include "run/stated_length.h"
 #include "run/stop_signals.h"
 #include "run/stream_failure.h"
 
@@ -261,7 +262,8 @@ std::optional<std::string> CaptureRun::start() {
   live_ = isCamera(source) || isLiveStream(source, capture_);
   if (!live_)
     tally_.emplace(propertyOf(capture_, cv::CAP_PROP_FRAME_COUNT),
-                   propertyOf(capture_, cv::CAP_PROP_FPS));
+                   propertyOf(capture_, cv::CAP_PROP_FPS),
+                   statedLengthOf(source.path));
   if (format) writer_.emplace(*format, inputPath_.c_str());
 
   // Without a display there is no window to show frames in or to press

@@ -4,11 +4,13 @@
 
 #include <cstdint>
 
+#include "run/stated_length.h"
+
 class ReadTally {
  public:
   // statedFrames and rate as the file states them: 0 or less, or absurd,
-  // when it does not.
-  ReadTally(double statedFrames, double rate);
+  // when it does not; length says how far that can be trusted.
+  ReadTally(double statedFrames, double rate, StatedLength length);
 
   // A frame was read; timeMs is its time in the video, 0 when unknown.
   void frameRead(double timeMs);
@@ -31,6 +33,7 @@ class ReadTally {
  private:
   int64_t statedFrames_;
   double rate_;
+  StatedLength length_;
   int64_t frames_ = 0;
   double lastTimeMs_ = 0;
   int64_t failedInARow_ = 0;

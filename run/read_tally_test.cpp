@@ -19,7 +19,7 @@ int failUntilTheEnd(ReadTally& tally) {
 }
 
 TEST(ReadTally, AWholeFileEndsSoonAndWhole) {
-  ReadTally tally(3000, 30);
+  ReadTally tally(3000, 30, StatedLength::Exact);
   readFrames(tally, 3000);
   EXPECT_LE(failUntilTheEnd(tally), 100);
   EXPECT_FALSE(tally.stoppedShort());
@@ -27,7 +27,7 @@ TEST(ReadTally, AWholeFileEndsSoonAndWhole) {
 }
 
 TEST(ReadTally, ReadsPastADamagedStretch) {
-  ReadTally tally(3000, 30);
+  ReadTally tally(3000, 30, StatedLength::Exact);
   readFrames(tally, 1504);
   // A stretch longer than an end's reads, but within the frames to come.
   for (int i = 0; i < 592; ++i) ASSERT_TRUE(tally.failedReadAgain());
@@ -41,13 +41,13 @@ TEST(ReadTally, ReadsPastADamagedStretch) {
 }
 
 TEST(ReadTally, FramesThatStopWellBeforeTheStatedEnd) {
-  ReadTally cut(200, 25);
+  ReadTally cut(200, 25, StatedLength::Exact);
   readFrames(cut, 3, 25);
   EXPECT_EQ(failUntilTheEnd(cut), 197);
   EXPECT_TRUE(cut.stoppedShort());
 
   // No times known (as some mp4 give): the count alone tells.
-  ReadTally untimed(3000, 30);
+  ReadTally untimed(3000, 30, StatedLength::Exact);
   for (int i = 0; i < 2091; ++i) untimed.frameRead(0);
   failUntilTheEnd(untimed);
   EXPECT_TRUE(untimed.stoppedShort());
@@ -55,20 +55,34 @@ TEST(ReadTally, FramesThatStopWellBeforeTheStatedEnd) {
 
 TEST(ReadTally, EstimatedLengthsAndSmallShortfallsAreWhole) {
   // A variable rate: 300 frames over 11 s, stated as 11 s at 30 fps.
-  ReadTally variable(331, 30);
+  ReadTally variable(331, 30, StatedLength::Estimated);
   for (int i = 0; i < 300; ++i) variable.frameRead(i * 11000.0 / 300);
   failUntilTheEnd(variable);
   EXPECT_FALSE(variable.stoppedShort());
 
-  ReadTally offByOne(25, 25);
+  ReadTally offByOne(25, 25, StatedLength::Exact);
   readFrames(offByOne, 24, 25);
   EXPECT_FALSE(offByOne.stoppedShort());
 
   // A length the file does not state cannot be fallen short of.
-  ReadTally unknown(-3.07e15, 30);
+  ReadTally unknown(-3.07e15, 30, StatedLength::Exact);
   readFrames(unknown, 5);
   EXPECT_FALSE(unknown.stoppedShort());
   EXPECT_LE(failUntilTheEnd(unknown), 100);
+
+  // A duration that an audio track sets, not the video: 10 s of video in
+  // 20 s of sound.
+  ReadTally withSound(600, 30, StatedLength::Unknown);
+  readFrames(withSound, 300);
+  failUntilTheEnd(withSound);
+  EXPECT_FALSE(withSound.stoppedShort());
+}
+
+TEST(ReadTally, ALengthStatedWronglyIsNotWaitedOut) {
+  ReadTally year(30 * 86400.0 * 365, 30, StatedLength::Estimated);
+  readFrames(year, 600);
+  EXPECT_LE(failUntilTheEnd(year), 10000);
+  EXPECT_TRUE(year.stoppedShort());
 }
 
 }  // namespace

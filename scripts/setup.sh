@@ -12,10 +12,10 @@ packages=()
 sizes=()
 for need in "$@"; do
   case $need in
-    build)  # the compiler, CMake, the OpenCV modules and FFmpeg's log pellux uses
-      packages+=(cmake g++ make pkg-config libavutil-dev libopencv-core-dev
-        libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-videoio-dev
-        libopencv-highgui-dev)
+    build)  # the compiler, CMake, the OpenCV modules and FFmpeg's libraries
+      packages+=(cmake g++ make pkg-config libavformat-dev libavutil-dev
+        libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
+        libopencv-videoio-dev libopencv-highgui-dev)
       sizes+=("building: 350 packages, 254 MB to download, 1001 MB on disk") ;;
     tests)  # unit tests, test clips, the virtual display, man page and package
       # checks, and the HTTP and RTSP servers of the stream tests
