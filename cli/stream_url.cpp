@@ -23,18 +23,25 @@ struct Span {
   size_t length;
 };
 
+// The last @ in [from, to), or null.
+const char* lastAt(const char* from, const char* to) {
+  const char* at = nullptr;
+  for (const char* c = from; c < to; ++c)
+    if (*c == '@') at = c;
+  return at;
+}
+
 Span passwordOf(const char* url) {
   const char* authority = std::strstr(url, "://");
   if (authority == nullptr) return {0, 0};
   authority += 3;
-  size_t authorityLength = std::strcspn(authority, "/?#");
-  const char* at = nullptr;
-  for (const char* c = authority; c < authority + authorityLength; ++c)
-    if (*c == '@') at = c;
+  const char* colon = authority + std::strcspn(authority, ":/?#");
+  if (*colon != ':') return {0, 0};
+  const char* at = lastAt(colon, authority + std::strcspn(authority, "/?#"));
+  // A password with a / ? or # left as it is cannot be told from the path:
+  // the rest up to the last @ is hidden, rather than any of it shown.
+  if (at == nullptr) at = lastAt(colon, colon + std::strlen(colon));
   if (at == nullptr) return {0, 0};
-  const char* colon = static_cast<const char*>(
-      std::memchr(authority, ':', static_cast<size_t>(at - authority)));
-  if (colon == nullptr) return {0, 0};
   return {static_cast<size_t>(colon + 1 - url),
           static_cast<size_t>(at - colon - 1)};
 }
