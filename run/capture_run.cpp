@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -55,10 +56,15 @@ std::optional<StreamFailure> openStream(const char* url,
   const std::vector<int> timeouts = {
       cv::CAP_PROP_OPEN_TIMEOUT_MSEC, STREAM_TIMEOUT_MS,
       cv::CAP_PROP_READ_TIMEOUT_MSEC, STREAM_TIMEOUT_MS};
+  // FFmpeg knows its protocols by their names in lower case only.
+  std::string name = url;
+  for (size_t i = 0; i < name.find("://"); ++i)
+    name[i] =
+        static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
   clearStreamFailure();
   auto started = std::chrono::steady_clock::now();
   try {
-    if (capture.open(url, cv::CAP_FFMPEG, timeouts) && capture.isOpened())
+    if (capture.open(name, cv::CAP_FFMPEG, timeouts) && capture.isOpened())
       return std::nullopt;
   } catch (const cv::Exception&) {
   }
