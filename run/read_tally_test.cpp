@@ -26,20 +26,6 @@ TEST(ReadTally, AWholeFileEndsSoonAndWhole) {
   EXPECT_EQ(tally.undecodedFrames(), 0);
 }
 
-TEST(ReadTally, ReadsPastADamagedStretch) {
-  ReadTally tally(3000, 30, StatedLength::Exact);
-  readFrames(tally, 1504);
-  // A stretch longer than an end's reads, but within the frames to come.
-  for (int i = 0; i < 592; ++i) ASSERT_TRUE(tally.failedReadAgain());
-  readFrames(tally, 10);
-  tally.failedReadAgain();
-  readFrames(tally, 894);
-  EXPECT_EQ(tally.undecodedFrames(), 593);
-  EXPECT_EQ(tally.firstUndecodedAfter(), 1504);
-  failUntilTheEnd(tally);
-  EXPECT_FALSE(tally.stoppedShort());
-}
-
 TEST(ReadTally, FramesThatStopWellBeforeTheStatedEnd) {
   ReadTally cut(200, 25, StatedLength::Exact);
   readFrames(cut, 3, 25);
