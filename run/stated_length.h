@@ -8,6 +8,6 @@ enum class StatedLength {
   Unknown,    // another stream may run on past the video, or none is said
 };
 
-// Reads the header of the file at path (a regular file or a URL) to tell;
-// anything else is Unknown.
+// Reads the start of the regular file at path to tell; anything else is
+// Unknown.
 StatedLength statedLengthOf(const char* path);

@@ -13,7 +13,7 @@ sizes=()
 for need in "$@"; do
   case $need in
     build)  # the compiler, CMake, the OpenCV modules and FFmpeg's libraries
-      packages+=(cmake g++ make pkg-config libavformat-dev libavutil-dev
+      packages+=(cmake g++ make pkg-config libavformat-dev libavcodec-dev libavutil-dev
         libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
         libopencv-videoio-dev libopencv-highgui-dev)
       sizes+=("building: 350 packages, 254 MB to download, 1001 MB on disk") ;;
