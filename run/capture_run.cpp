@@ -306,8 +306,11 @@ RunEnd CaptureRun::takeFrames() {
     cv::Mat* frame = pipeline_->nextBuffer();
     if (frame == nullptr) return RunEnd::StopSignal;
     // Left to a stop signal only once the frames in flight are complete.
-    if (!signals_.interruptible([&] { return readNext(*frame); },
-                                [this] { return pipeline_->idle(); })) {
+    auto completed = [this] {
+      pipeline_->giveUpStalledOutput();
+      return pipeline_->idle();
+    };
+    if (!signals_.interruptible([&] { return readNext(*frame); }, completed)) {
       if (signals_.arrived() != 0) return RunEnd::StopSignal;
       // A camera or a live stream has no end: one that stops giving frames
       // (unplugged, failed, silent, its server gone) is a failure that a

@@ -93,12 +93,8 @@ bool FramePipeline::finish() {
     changed_.wait(lock, [&] { return allPlaced() || stopping_; });
     // Told to stop: the frames in flight are completed, with their lines
     // unless the reader of stdout has stopped reading them.
-    while (!changed_.wait_for(lock, INTERRUPT_INTERVAL, allPlaced)) {
-      if (console_.stalledFor(STALLED_OUTPUT_GRACE)) {
-        console_.dropLines();
-        interruptThread(threads_.front().native_handle());
-      }
-    }
+    while (!changed_.wait_for(lock, INTERRUPT_INTERVAL, allPlaced))
+      giveUpStalledOutput();
   }
   for (std::thread& thread : threads_)
     if (thread.joinable()) thread.join();
@@ -126,6 +122,12 @@ void FramePipeline::encodeFrames() {
     next.isEncoded = true;
     changed_.notify_all();
   }
+}
+
+void FramePipeline::giveUpStalledOutput() {
+  if (!console_.stalledFor(STALLED_OUTPUT_GRACE)) return;
+  console_.dropLines();
+  interruptThread(threads_.front().native_handle());  // the placing thread
 }
 
 bool FramePipeline::idle() {

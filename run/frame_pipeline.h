@@ -60,6 +60,11 @@ class FramePipeline {
   // Whether every frame handed over is complete; from any thread.
   bool idle();
 
+  // Once a line has waited a second for a reader of stdout that stopped
+  // reading, drops it and the lines left, so that the frames still in
+  // flight can be completed; from any thread, once stopped.
+  void giveUpStalledOutput();
+
  private:
   struct Job {
     cv::Mat frame;
