@@ -39,8 +39,8 @@ Span passwordOf(const char* url) {
   if (*colon != ':') return {0, 0};
   const char* at = lastAt(colon, authority + std::strcspn(authority, "/?#"));
   // A password with a / ? or # left as it is cannot be told from the path:
-  // the rest up to the last @ is hidden, rather than any of it shown.
-  if (at == nullptr) at = lastAt(colon, colon + std::strlen(colon));
+  // it is taken to end at the next @, rather than shown.
+  if (at == nullptr) at = std::strchr(colon, '@');
   if (at == nullptr) return {0, 0};
   return {static_cast<size_t>(colon + 1 - url),
           static_cast<size_t>(at - colon - 1)};
