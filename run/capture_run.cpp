@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <opencv2/core.hpp>
@@ -301,15 +302,16 @@ std::optional<std::string> CaptureRun::start() {
 RunEnd CaptureRun::takeFrames() {
   char name[SLOT_NAME_SIZE];
   int32_t index = settings_.ring.firstIndex;
+  // A read is left to a stop signal only once the frames in flight are
+  // complete.
+  const std::function<bool()> completed = [this] {
+    pipeline_->giveUpStalledOutput();
+    return pipeline_->idle();
+  };
   for (;;) {
     if (std::optional<RunEnd> end = toldToEnd()) return *end;
     cv::Mat* frame = pipeline_->nextBuffer();
     if (frame == nullptr) return RunEnd::StopSignal;
-    // Left to a stop signal only once the frames in flight are complete.
-    auto completed = [this] {
-      pipeline_->giveUpStalledOutput();
-      return pipeline_->idle();
-    };
     if (!signals_.interruptible([&] { return readNext(*frame); }, completed)) {
       if (signals_.arrived() != 0) return RunEnd::StopSignal;
       // A camera or a live stream has no end: one that stops giving frames
