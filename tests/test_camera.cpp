@@ -10,7 +10,8 @@
 //
 // Set by environment:
 //   TEST_CAMERA_INDEX         N of /dev/videoN (0)
-//   TEST_CAMERA_FPS           frames per second (30)
+//   TEST_CAMERA_FPS           frame rates offered, "30,15,5": the first
+//                             until S_PARM asks for another (30)
 //   TEST_CAMERA_SIZES         sizes offered, "640x480,320x240" (640x480)
 //   TEST_CAMERA_FORMATS       formats offered, "YUYV,MJPG" (both)
 //   TEST_CAMERA_UNPLUG_AFTER  unplugged after N frames: ioctls fail with
@@ -19,8 +20,17 @@
 //   TEST_CAMERA_OPEN_ERRNO    open fails with this errno
 //   TEST_CAMERA_BUSY          S_FMT and REQBUFS fail with EBUSY
 //   TEST_CAMERA_MAX_BUFFERS   the most buffers REQBUFS grants (32)
+//   TEST_CAMERA_NO_DHT        MJPEG frames without their Huffman tables,
+//                             as many cameras give them
+//   TEST_CAMERA_DAMAGE_EVERY  every Nth MJPEG frame is cut in half
+//   TEST_CAMERA_SAVE_DIR      directory that gets each MJPEG frame as N.jpg,
+//                             whole and with its tables
 //   TEST_CAMERA_TRACE         file that gets a line per frame filled,
-//                             dropped or dequeued, with times in ns
+//                             dropped or dequeued, with times in ns, and
+//                             the rate each S_PARM sets; a
+//                             filled line also gives the CPU time of the
+//                             process and of the camera's own thread, so
+//                             that a benchmark can leave the camera out
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/videodev2.h>
@@ -32,17 +42,18 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,10 +81,25 @@ long setting(const char* name, long fallback) {
   return value != nullptr && value[0] != '\0' ? std::atol(value) : fallback;
 }
 
-int64_t monotonicNs() {
+int64_t nowNs(clockid_t clock) {
   timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
+  clock_gettime(clock, &now);
   return now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+int64_t monotonicNs() { return nowNs(CLOCK_MONOTONIC); }
+
+// The JPEG without its DHT segments.
+std::vector<unsigned char> withoutTables(const std::vector<unsigned char>& in) {
+  std::vector<unsigned char> out(in.begin(), in.begin() + 2);
+  size_t at = 2;
+  while (at + 4 <= in.size() && in[at] == 0xFF && in[at + 1] != 0xDA) {
+    size_t length = 2 + (in[at + 2] << 8 | in[at + 3]);
+    if (in[at + 1] != 0xC4)
+      out.insert(out.end(), in.begin() + at, in.begin() + at + length);
+    at += length;
+  }
+  out.insert(out.end(), in.begin() + at, in.end());
+  return out;
 }
 
 struct Size {
@@ -98,7 +124,19 @@ class Camera {
   Camera() {
     index_ = static_cast<int>(setting("TEST_CAMERA_INDEX", 0));
     path_ = "/dev/video" + std::to_string(index_);
-    fps_ = static_cast<uint32_t>(setting("TEST_CAMERA_FPS", 30));
+    const char* rates = std::getenv("TEST_CAMERA_FPS");
+    for (const char* at = rates != nullptr ? rates : "30"; *at != '\0';) {
+      uint32_t rate = static_cast<uint32_t>(std::atol(at));
+      if (rate > 0) rates_.push_back(rate);
+      at += std::strcspn(at, ",");
+      at += *at == ',';
+    }
+    if (rates_.empty()) rates_.push_back(30);
+    fps_ = rates_[0];
+    withoutTables_ = setting("TEST_CAMERA_NO_DHT", 0) != 0;
+    damageEvery_ = setting("TEST_CAMERA_DAMAGE_EVERY", 0);
+    const char* saveDir = std::getenv("TEST_CAMERA_SAVE_DIR");
+    if (saveDir != nullptr) saveDir_ = saveDir;
     unplugAfter_ = setting("TEST_CAMERA_UNPLUG_AFTER", -1);
     hangAfter_ = setting("TEST_CAMERA_HANG_AFTER", -1);
     openErrno_ = static_cast<int>(setting("TEST_CAMERA_OPEN_ERRNO", 0));
@@ -205,8 +243,9 @@ class Camera {
           return failWith(EBUSY);
         return setFormat(static_cast<v4l2_format*>(argument), true);
       case VIDIOC_G_PARM:
-      case VIDIOC_S_PARM:
         return streamParameters(static_cast<v4l2_streamparm*>(argument));
+      case VIDIOC_S_PARM:
+        return setRate(static_cast<v4l2_streamparm*>(argument));
       case VIDIOC_ENUM_FRAMESIZES:
         return enumerateSizes(static_cast<v4l2_frmsizeenum*>(argument));
       case VIDIOC_ENUM_FRAMEINTERVALS:
@@ -347,6 +386,20 @@ class Camera {
     return 0;
   }
 
+  // As drivers do, the rate offered nearest to the one asked for.
+  int setRate(v4l2_streamparm* parameters) {
+    if (parameters->type != V4L2_BUF_TYPE_VIDEO_CAPTURE)
+      return failWith(EINVAL);
+    const v4l2_fract& asked = parameters->parm.capture.timeperframe;
+    if (asked.numerator != 0 && asked.denominator != 0) {
+      double rate = static_cast<double>(asked.denominator) / asked.numerator;
+      for (uint32_t offered : rates_)
+        if (std::abs(offered - rate) < std::abs(fps_ - rate)) fps_ = offered;
+    }
+    if (trace_ != nullptr) std::fprintf(trace_, "rate %u\n", fps_);
+    return streamParameters(parameters);
+  }
+
   int enumerateSizes(v4l2_frmsizeenum* sizes) {
     if (!offers(sizes->pixel_format) || sizes->index >= sizes_.size())
       return failWith(EINVAL);
@@ -356,10 +409,10 @@ class Camera {
   }
 
   int enumerateIntervals(v4l2_frmivalenum* intervals) {
-    if (!offers(intervals->pixel_format) || intervals->index != 0)
+    if (!offers(intervals->pixel_format) || intervals->index >= rates_.size())
       return failWith(EINVAL);
     intervals->type = V4L2_FRMIVAL_TYPE_DISCRETE;
-    intervals->discrete = {1, fps_};
+    intervals->discrete = {1, rates_[intervals->index]};
     return 0;
   }
 
@@ -539,10 +592,25 @@ class Camera {
       bytesUsed = width * height * 2;
       return;
     }
-    cv::Mat colour;
-    cv::cvtColor(luma, colour, cv::COLOR_GRAY2BGR);
+    // Grey in three channels, by hand: the library's conversion would run
+    // on its worker threads, whose time a benchmark could not tell from
+    // the program's.
+    cv::Mat colour(luma.rows, luma.cols, CV_8UC3);
+    for (size_t i = 0; i < luma.total(); ++i)
+      colour.data[3 * i] = colour.data[3 * i + 1] = colour.data[3 * i + 2] =
+          luma.data[i];
     std::vector<unsigned char> jpeg;
     cv::imencode(".jpg", colour, jpeg);
+    if (!saveDir_.empty()) {
+      std::string path = saveDir_ + "/" + std::to_string(number) + ".jpg";
+      if (FILE* saved = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(jpeg.data(), 1, jpeg.size(), saved);
+        std::fclose(saved);
+      }
+    }
+    if (withoutTables_) jpeg = withoutTables(jpeg);
+    if (damageEvery_ > 0 && number % damageEvery_ == damageEvery_ - 1)
+      jpeg.resize(jpeg.size() / 2);
     bytesUsed =
         static_cast<uint32_t>(std::min<size_t>(jpeg.size(), bufferSize_));
     std::memcpy(data, jpeg.data(), bytesUsed);
@@ -550,22 +618,20 @@ class Camera {
 
   void fillFrames() {
     using Clock = std::chrono::steady_clock;
-    const auto interval = std::chrono::nanoseconds(1000000000LL / fps_);
     auto due = Clock::now();
     std::unique_lock<std::mutex> lock(mutex_);
     for (uint32_t number = 0;; ++number) {
-      due += interval;
+      due += std::chrono::nanoseconds(1000000000LL / fps_);
       if (wake_.wait_until(lock, due, [&] { return stopping_; })) return;
       if (unplugAfter_ >= 0 && number >= unplugAfter_) {
         unplug();
         return;
       }
       if (hangAfter_ >= 0 && number >= hangAfter_) continue;
-      int64_t captured = monotonicNs();
       if (queued_.empty()) {
         if (trace_ != nullptr)
           std::fprintf(trace_, "dropped %u %lld\n", number,
-                       static_cast<long long>(captured));
+                       static_cast<long long>(monotonicNs()));
         continue;
       }
       uint32_t index = queued_.front();
@@ -573,6 +639,8 @@ class Camera {
       Buffer& buffer = buffers_[index];
       lock.unlock();  // the buffer is neither queued nor done: it is ours
       drawFrame(pixels_ + bufferSize_ * index, number, buffer.bytesUsed);
+      // Stamped once whole: drawing it stands for the camera's own work.
+      int64_t captured = monotonicNs();
       lock.lock();
       buffer.queued = false;
       buffer.done = true;
@@ -580,8 +648,10 @@ class Camera {
       buffer.captured = captured;
       done_.push_back(index);
       if (trace_ != nullptr)
-        std::fprintf(trace_, "filled %u %lld\n", number,
-                     static_cast<long long>(captured));
+        std::fprintf(trace_, "filled %u %lld %lld %lld\n", number,
+                     static_cast<long long>(captured),
+                     static_cast<long long>(nowNs(CLOCK_PROCESS_CPUTIME_ID)),
+                     static_cast<long long>(nowNs(CLOCK_THREAD_CPUTIME_ID)));
       updateReadiness();
       filled_.notify_all();
     }
@@ -589,7 +659,11 @@ class Camera {
 
   int index_;
   std::string path_;
-  uint32_t fps_;
+  std::vector<uint32_t> rates_;
+  uint32_t fps_;  // the rate set
+  bool withoutTables_;
+  long damageEvery_;
+  std::string saveDir_;
   long unplugAfter_, hangAfter_;
   int openErrno_;
   bool busy_;
