@@ -1,10 +1,15 @@
 #include "cli/argument_parser.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "cli/number_reading.h"
 #include "cli/stream_url.h"
+
+#define SIZE_USAGE \
+  "\t-size WxH Asks a camera for frames of this size, as in 1280x720.\n"
 
 const char HELP_TEXT[] =
     "pellux     -> to convert a video captured with the first webcam "
@@ -39,8 +44,8 @@ const char HELP_TEXT[] =
     "\twith zero-padding = 3, i.e. 000, 001, ..., 010.\n"
     "\t-zp num   Pad filename suffix with num zeros.\n"
     "\t-fps num  Sets the frame acquisition rate (in frames per second).\n"
-    "\t          This option is ignored in the current implementation.\n"
-    "\n";
+    "\t          A camera is asked for it; a video file gives every "
+    "frame.\n" SIZE_USAGE "\n";
 
 bool isOption(const char* text) { return std::strcspn(text, "-") == 0; }
 
@@ -61,6 +66,30 @@ bool copyField(char (&field)[size], const char* text, const char* label) {
     return false;
   }
   std::memcpy(field, text, length + 1);
+  return true;
+}
+
+// The largest width or height taken: more than any camera gives, and
+// small enough that a frame's size in bytes stays far from overflowing.
+constexpr int LARGEST_SIDE = 65535;
+
+// Reads a side of a size from text, moving it past the digits.
+int readSide(const char*& text) {
+  int side = 0;
+  for (; *text >= '0' && *text <= '9' && side <= LARGEST_SIDE; ++text)
+    side = side * 10 + (*text - '0');
+  return side;
+}
+
+// Reads "WxH": two whole numbers from 1 to LARGEST_SIDE, and nothing else.
+bool readSize(const char* text, FrameSize& size) {
+  int width = readSide(text);
+  if (*text++ != 'x') return false;
+  int height = readSide(text);
+  if (*text != '\0' || width < 1 || width > LARGEST_SIDE || height < 1 ||
+      height > LARGEST_SIDE)
+    return false;
+  size = {width, height};
   return true;
 }
 
@@ -116,9 +145,17 @@ Applied applyOption(int argc, const char* const* argv, int position,
     ring.paddingWidth = readInteger(operands[0]);
     return {1, ParseResult::Run};
   } else if (has(argument, "-fps")) {
-    // The rate is the source's own; the operand is taken and ignored, as
-    // the help says.
     if (lacksOperands(1)) return {operandsLeft, ParseResult::Run};
+    // A rate that is not a positive number leaves the camera at its own.
+    double rate = std::atof(operands[0]);
+    settings.frameRate = std::isfinite(rate) && rate > 0 ? rate : 0;
+    return {1, ParseResult::Run};
+  } else if (has(argument, "-size")) {
+    if (lacksOperands(1)) return {operandsLeft, ParseResult::Run};
+    if (!readSize(operands[0], settings.frameSize)) {
+      std::fprintf(stderr, "Invalid size: %s\n%s", operands[0], SIZE_USAGE);
+      return {1, ParseResult::Refused};
+    }
     return {1, ParseResult::Run};
   } else if (settings.verbose) {
     std::printf("Invalid option detected: %s\n", argument);

@@ -164,7 +164,7 @@ TEST(Operands, NumbersReadByAtoiRules) {
 }
 
 TEST(Operands, MissingAtTheEndChangeNothing) {
-  for (const char* option : {"-e", "-zp", "-fps", "-sq"}) {
+  for (const char* option : {"-e", "-zp", "-fps", "-size", "-sq"}) {
     Parsed p = parse({option});
     EXPECT_EQ(p.result, ParseResult::Run) << option;
     EXPECT_EQ(p.out, std::string("Verbose is on.\nMissing value for ") +
@@ -179,6 +179,31 @@ TEST(Operands, MissingAtTheEndChangeNothing) {
   p = parse({"-nv", "-e"});
   EXPECT_EQ(p.out, "");
   EXPECT_STREQ(p.settings.ring.extension, "jpg");
+}
+
+TEST(CameraOptions, RateIsAPositiveNumberOrTheCamerasOwn) {
+  EXPECT_EQ(parse({"-fps", "0.2"}).settings.frameRate, 0.2);
+  EXPECT_EQ(parse({"-fps", " 15fps"}).settings.frameRate, 15);
+  for (const char* own : {"0", "-5", "nan", "inf", "fast", "1e999"})
+    EXPECT_EQ(parse({"-fps", own}).settings.frameRate, 0) << own;
+}
+
+TEST(CameraOptions, SizeIsTwoWholeNumbersOrRefused) {
+  Parsed p = parse({"-nv", "-size", "1280x720"});
+  EXPECT_EQ(p.result, ParseResult::Run);
+  EXPECT_EQ(p.settings.frameSize.width, 1280);
+  EXPECT_EQ(p.settings.frameSize.height, 720);
+  EXPECT_EQ(parse({"-size", "65535x1"}).result, ParseResult::Run);
+  for (const char* malformed :
+       {"1280", "1280x", "x720", "1280X720", "0x720", "1280x0", "-1x5", "+5x5",
+        "5x+5", " 5x5", "5x5 ", "65536x1", "99999999999x1", ""}) {
+    p = parse({"-nv", "-size", malformed, "-h"});
+    EXPECT_EQ(p.result, ParseResult::Refused) << malformed;
+    EXPECT_EQ(p.err, std::string("Invalid size: ") + malformed +
+                         "\n\t-size WxH Asks a camera for frames of this "
+                         "size, as in 1280x720.\n");
+    EXPECT_EQ(p.settings.frameSize.width, 0);
+  }
 }
 
 TEST(TextFields, FillToCapacityButRefuseMore) {

@@ -5,9 +5,19 @@
 #include "cli/capture_source.h"
 #include "cli/output_ring.h"
 
+// A frame size in pixels; 0x0 when none was asked for.
+struct FrameSize {
+  int width;
+  int height;
+};
+
 struct RunSettings {
   CaptureSource source;
   OutputRing ring;
+  // What a camera is asked for: frames per second (0 for the camera's
+  // own rate) and the frame size.
+  double frameRate;
+  FrameSize frameSize;
   bool saveImages;  // write each frame to its slot
   bool showImages;  // show each frame in the window
   bool verbose;     // print the informational messages

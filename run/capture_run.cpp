@@ -1,14 +1,17 @@
 #include "run/capture_run.h"
 
+#include <linux/videodev2.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -22,6 +25,7 @@
 
 #include "cli/stream_url.h"
 #include "run/camera.h"
+#include "run/frame_pacer.h"
 #include "run/frame_pipeline.h"
 #include "run/frame_window.h"
 #include "run/frame_writer.h"
@@ -77,14 +81,16 @@ std::optional<StreamFailure> openStream(const char* url,
   return failure;
 }
 
-// Opens source. Returns whether it opened, and for a stream why it did not.
-bool openSource(const CaptureSource& source, cv::VideoCapture& capture,
+// Opens source, a camera in mode. Returns whether it opened, and for a
+// stream why it did not.
+bool openSource(const CaptureSource& source, const CameraMode& mode,
+                cv::VideoCapture& capture,
                 std::optional<StreamFailure>& streamFailure) {
   switch (source.kind) {
     case SourceKind::CameraIndex:
-      return openCamera(source.cameraIndex, capture);
+      return openCamera(source.cameraIndex, mode, capture);
     case SourceKind::CameraDevice:
-      return openCamera(source.path, capture);
+      return openCamera(source.path, mode, capture);
     case SourceKind::NetworkStream:
       streamFailure = openStream(source.path, capture);
       return !streamFailure;
@@ -128,6 +134,29 @@ bool readFrame(cv::VideoCapture& capture, cv::Mat& frame) {
   } catch (const cv::Exception&) {
     return false;  // a source that fails mid-stream has ended
   }
+}
+
+bool grabFrame(cv::VideoCapture& capture) {
+  try {
+    return capture.grab();
+  } catch (const cv::Exception&) {
+    return false;
+  }
+}
+
+bool retrieveFrame(cv::VideoCapture& capture, cv::Mat& frame) {
+  try {
+    return capture.retrieve(frame) && !frame.empty();
+  } catch (const cv::Exception&) {
+    return false;
+  }
+}
+
+// The monotonic clock in milliseconds, the clock of V4L2 capture times.
+double monotonicMs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
 }
 
 // The size of the frames capture gives, or 0 when it does not say.
@@ -215,6 +244,19 @@ class CaptureRun {
   // file. Returns whether it got one.
   bool readNext(cv::Mat& frame);
 
+  // Opens the source; a camera in the mode the settings ask for. Returns
+  // why it could not, or nothing.
+  std::optional<std::string> openSourceAsked();
+
+  // Checks that an open camera gives the size asked for, and learns which
+  // of its frames to keep. Returns why the run cannot go on, or nothing.
+  std::optional<std::string> settleCamera(const CameraMode& mode);
+
+  // Takes the camera's next frame into frame: below the camera's slowest
+  // rate the first one due that is fresh.
+  // Returns whether it got one.
+  bool takeCameraFrame(cv::Mat& frame);
+
   // Why the run must end before taking the next frame, if it must.
   std::optional<RunEnd> toldToEnd() const {
     if (signals_.arrived() != 0) return RunEnd::StopSignal;
@@ -231,6 +273,9 @@ class CaptureRun {
   bool showFrames_ = false;
   bool anyFrame_ = false;
   bool live_ = false;  // a camera or a live stream: it has no end
+  // Which frames a camera run keeps, when asked for a rate slower than
+  // any the camera offers.
+  std::optional<FramePacer> pacer_;
   // For a file, which may be damaged or cut short: what its reads gave.
   std::optional<ReadTally> tally_;
   std::optional<FrameWriter> writer_;
@@ -250,22 +295,8 @@ std::optional<std::string> CaptureRun::start() {
       return refusal;
   }
 
+  if (std::optional<std::string> failure = openSourceAsked()) return failure;
   const CaptureSource& source = settings_.source;
-  std::optional<StreamFailure> streamFailure;
-  // Nothing is in flight yet: a source that will not let go of a stop
-  // signal may be left to it.
-  bool opened = signals_.interruptible(
-      [&] { return openSource(source, capture_, streamFailure); },
-      [] { return true; });
-  if (!opened) {
-    std::string reason = "Could not initialize capturing...";
-    if (isCamera(source))
-      reason +=
-          "\n" + inputPath_ + ": " + cameraFailureReason(inputPath_.c_str());
-    if (streamFailure)
-      reason += "\n" + inputPath_ + ": " + describe(*streamFailure);
-    return reason;
-  }
   live_ = isCamera(source) || isLiveStream(source, capture_);
   if (!live_)
     tally_.emplace(propertyOf(capture_, cv::CAP_PROP_FRAME_COUNT),
@@ -296,6 +327,61 @@ std::optional<std::string> CaptureRun::start() {
     return withReason("Could not start the threads that write frames", *error);
   pipeline_ = std::move(std::get<std::unique_ptr<FramePipeline>>(started));
   wakePipeline_.emplace(signals_, [this] { pipeline_->stop(); });
+  return std::nullopt;
+}
+
+std::optional<std::string> CaptureRun::openSourceAsked() {
+  const CaptureSource& source = settings_.source;
+  const FrameSize size = settings_.frameSize;
+  const std::string failed = "Could not initialize capturing...\n";
+  if (size.width > 0 && !isCamera(source))
+    return "-size asks a camera for its frame size: " + inputPath_ +
+           " is not a camera";
+  CameraMode mode = {0, size, settings_.frameRate, 0};
+  if (isCamera(source)) {
+    CameraOffer offer = readCameraOffer(inputPath_.c_str(), size);
+    if (size.width > 0 && offer.known && offer.atSize.empty()) {
+      std::string sizes;
+      for (const std::string& offered : offer.sizes)
+        sizes += (sizes.empty() ? "" : ", ") + offered;
+      return failed + inputPath_ + ": " + describeSize(size) +
+             " is not offered; it offers " + sizes;
+    }
+    mode = chooseCameraMode(offer, size, settings_.frameRate);
+  }
+  std::optional<StreamFailure> streamFailure;
+  // Nothing is in flight yet: a source that will not let go of a stop
+  // signal may be left to it.
+  bool opened = signals_.interruptible(
+      [&] { return openSource(source, mode, capture_, streamFailure); },
+      [] { return true; });
+  if (!opened) {
+    std::string reason = failed.substr(0, failed.size() - 1);
+    if (isCamera(source))
+      reason +=
+          "\n" + inputPath_ + ": " + cameraFailureReason(inputPath_.c_str());
+    if (streamFailure)
+      reason += "\n" + inputPath_ + ": " + describe(*streamFailure);
+    return reason;
+  }
+  return isCamera(source) ? settleCamera(mode) : std::nullopt;
+}
+
+std::optional<std::string> CaptureRun::settleCamera(const CameraMode& mode) {
+  const FrameSize asked = settings_.frameSize;
+  FrameSize given = {
+      static_cast<int>(propertyOf(capture_, cv::CAP_PROP_FRAME_WIDTH)),
+      static_cast<int>(propertyOf(capture_, cv::CAP_PROP_FRAME_HEIGHT))};
+  if (asked.width > 0 &&
+      (given.width != asked.width || given.height != asked.height))
+    return "Could not initialize capturing...\n" + inputPath_ + ": " +
+           describeSize(asked) + " is not offered; it gives " +
+           describeSize(given);
+  if (mode.keepEvery > 0) {
+    double rate = propertyOf(capture_, cv::CAP_PROP_FPS);
+    pacer_.emplace(1000 * mode.keepEvery,
+                   rate > 0 ? 1000 / rate : 1000 * mode.keepEvery);
+  }
   return std::nullopt;
 }
 
@@ -337,6 +423,7 @@ RunEnd CaptureRun::takeFrames() {
 }
 
 bool CaptureRun::readNext(cv::Mat& frame) {
+  if (isCamera(settings_.source)) return takeCameraFrame(frame);
   for (;;) {
     if (readFrame(capture_, frame)) {
       if (tally_)
@@ -348,6 +435,25 @@ bool CaptureRun::readNext(cv::Mat& frame) {
     bool readAgain = tally_ && settings_.source.kind == SourceKind::VideoFile &&
                      signals_.arrived() == 0 && tally_->failedReadAgain();
     if (!readAgain) return false;
+  }
+}
+
+bool CaptureRun::takeCameraFrame(cv::Mat& frame) {
+  // Frames not kept are only taken from the camera, never decoded.
+  for (;;) {
+    if (signals_.arrived() != 0 || !grabFrame(capture_)) return false;
+    double captured = 0;
+    if (pacer_) {
+      double now = monotonicMs();
+      captured = propertyOf(capture_, cv::CAP_PROP_POS_MSEC);
+      // A driver that stamps frames by another clock: the time the frame
+      // is taken stands for its capture time.
+      if (!(std::fabs(now - captured) < 10000)) captured = now;
+      if (!pacer_->isDue(captured, now)) continue;
+    }
+    if (!retrieveFrame(capture_, frame)) return false;
+    if (pacer_) pacer_->kept(captured);
+    return true;
   }
 }
 

@@ -57,6 +57,30 @@ check "SIGURG changes nothing" "$STATUS|$ERR|$(timed_names | wc -l)" "1|/dev/vid
 on_camera TEST_CAMERA_FORMATS=MJPG TEST_CAMERA_UNPLUG_AFTER=30 -- -nv -sq 0 99
 check "MJPEG camera" "$STATUS|$ERR|$(slots)" "1|/dev/video0: $STOPPED|whole in order"
 
+# A size the camera offers is taken; one it does not, refused with what it
+# offers; a file is not asked for a size.
+size() { ffprobe -v error -show_entries stream=width,height -of csv=p=0 "$DIR/$1"; }
+on_camera TEST_CAMERA_SIZES=640x480,1280x720 TEST_CAMERA_UNPLUG_AFTER=5 -- -nv -size 1280x720
+check "-size taken" "$STATUS|$(size f000.jpg)" "1|1280,720"
+on_camera TEST_CAMERA_SIZES=640x480,1280x720 -- -nv -size 1920x1080
+check "-size refused" "$STATUS|$ERR|$OUT$(files)" "255|Could not initialize capturing...
+/dev/video0: 1920x1080 is not offered; it offers 640x480, 1280x720|"
+run "$CLIPS/c.webm" -nv -size 640x480
+check "-size with a file" "$STATUS|$ERR|$(files)" \
+  "255|-size asks a camera for its frame size: $CLIPS/c.webm is not a camera|"
+
+# -fps asks the camera for the nearest rate at or above it; below its
+# slowest, a frame is kept every 1/N s of capture time, each the newest
+# the camera had.
+on_camera TEST_CAMERA_FPS=30,15,5 TEST_CAMERA_TRACE="$WORK/trace" TEST_CAMERA_UNPLUG_AFTER=10 -- -nv -fps 10
+check "-fps 10 of 30, 15, 5" "$(grep '^rate' "$WORK/trace" | tail -1)" "rate 15"
+on_camera TEST_CAMERA_TRACE="$WORK/trace" TEST_CAMERA_UNPLUG_AFTER=91 -- -nv -fps 5 -sq 0 99
+kept=$(cd "$DIR" && "$SLOT_READER" --numbers $(files))
+check "-fps 5 of 30: about every 6th frame" "$STATUS|$(timed_names | wc -l)|$(awk 'NR > 1 {
+  if ($1 - last < 4 || $1 - last > 8) print "step " $1 - last } { last = $1 }' <<<"$kept")" "1|$(wc -l <<<"$kept")|"
+check "-fps 5 of 30: each the newest" "$(awk 'FNR == NR { kept[$1] = 1; next }
+  $1 == "dequeued" && ($2 in kept) && $4 - $3 >= 1e9 / 30 { print "old " $2 }' <(echo "$kept") "$WORK/trace")" ""
+
 # A camera that hangs ends the run by itself once the backend stops waiting.
 on_camera TEST_CAMERA_HANG_AFTER=10 -- -nv -sq 0 99
 check "hung camera" "$STATUS|$ERR|$(slots)" "1|/dev/video0: $STOPPED|whole in order"

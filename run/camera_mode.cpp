@@ -1,0 +1,54 @@
+#include "run/camera_mode.h"
+
+#include <linux/videodev2.h>
+
+#include <algorithm>
+
+namespace {
+
+// The rate offered nearest at or above rate, or the fastest.
+double nearestAtOrAbove(const std::vector<double>& rates, double rate) {
+  for (double offered : rates)
+    if (offered >= rate) return offered;
+  return rates.back();
+}
+
+}  // namespace
+
+std::string describeSize(FrameSize size) {
+  return std::to_string(size.width) + "x" + std::to_string(size.height);
+}
+
+CameraMode chooseCameraMode(const CameraOffer& offer, FrameSize size,
+                            double rate) {
+  CameraMode mode = {0, size, rate, 0};
+  if (!offer.known || offer.atSize.empty()) return mode;
+  // The library picks an uncompressed format where there is one; MJPEG is
+  // taken where it serves, as its frames can be written as they come.
+  std::vector<double> rates;
+  bool anyBetween = false;
+  for (const FormatOffer& format : offer.atSize) {
+    if (format.format != V4L2_PIX_FMT_MJPEG || format.rates.empty()) continue;
+    if (rate <= 0 || format.rates.back() >= rate) {
+      mode.format = format.format;
+      if (size.width == 0) mode.size = DEFAULT_CAMERA_SIZE;
+      rates = format.rates;
+      anyBetween = format.anyBetween;
+    }
+  }
+  if (mode.format == 0) {
+    for (const FormatOffer& format : offer.atSize) {
+      rates.insert(rates.end(), format.rates.begin(), format.rates.end());
+      anyBetween |= format.anyBetween;
+    }
+    std::sort(rates.begin(), rates.end());
+  }
+  if (rate <= 0 || rates.empty()) return mode;
+  if (rate < rates.front()) {
+    mode.rate = rates.front();
+    mode.keepEvery = 1 / rate;
+  } else if (!(anyBetween && rate <= rates.back())) {
+    mode.rate = nearestAtOrAbove(rates, rate);
+  }
+  return mode;
+}
