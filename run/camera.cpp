@@ -23,8 +23,9 @@ namespace {
 // while the run holds the buffer.
 constexpr int CAMERA_BUFFERS = 2;
 
-// What the capture library is asked for at open: the mode.
-std::vector<int> openParameters(const CameraMode& mode) {
+// What the capture library is asked for at open: the mode, and with
+// asJpeg the camera's MJPEG frames as they came instead of decoded ones.
+std::vector<int> openParameters(const CameraMode& mode, bool asJpeg) {
   std::vector<int> parameters;
   if (mode.format != 0)
     parameters.insert(parameters.end(),
@@ -38,6 +39,8 @@ std::vector<int> openParameters(const CameraMode& mode) {
   if (mode.rate > 0)
     parameters.insert(parameters.end(),
                       {cv::CAP_PROP_FPS, std::max(1, cvRound(mode.rate))});
+  if (asJpeg && mode.format == V4L2_PIX_FMT_MJPEG)
+    parameters.insert(parameters.end(), {cv::CAP_PROP_CONVERT_RGB, 0});
   return parameters;
 }
 
@@ -119,8 +122,9 @@ std::string cameraDevicePath(int index) {
   return "/dev/video" + std::to_string(index);
 }
 
-bool openCamera(int index, const CameraMode& mode, cv::VideoCapture& capture) {
-  std::vector<int> parameters = openParameters(mode);
+bool openCamera(int index, const CameraMode& mode, bool asJpeg,
+                cv::VideoCapture& capture) {
+  std::vector<int> parameters = openParameters(mode, asJpeg);
   if (openWith(index, cv::CAP_V4L2, parameters, capture)) return true;
   // A V4L2 device that is there but does not open is that camera, and the
   // reason is its own; other backends serve cameras V4L2 does not have.
@@ -134,9 +138,9 @@ bool openCamera(int index, const CameraMode& mode, cv::VideoCapture& capture) {
   return false;
 }
 
-bool openCamera(const char* path, const CameraMode& mode,
+bool openCamera(const char* path, const CameraMode& mode, bool asJpeg,
                 cv::VideoCapture& capture) {
-  return openWith(path, cv::CAP_V4L2, openParameters(mode), capture);
+  return openWith(path, cv::CAP_V4L2, openParameters(mode, asJpeg), capture);
 }
 
 std::string cameraFailureReason(const char* path) {

@@ -1,6 +1,7 @@
 #include "run/capture_run.h"
 
 #include <linux/videodev2.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -17,6 +18,7 @@
 #include <memory>
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 #include <optional>
 #include <string>
@@ -25,6 +27,7 @@
 
 #include "cli/stream_url.h"
 #include "run/camera.h"
+#include "run/camera_jpeg.h"
 #include "run/frame_pacer.h"
 #include "run/frame_pipeline.h"
 #include "run/frame_window.h"
@@ -84,13 +87,13 @@ std::optional<StreamFailure> openStream(const char* url,
 // Opens source, a camera in mode. Returns whether it opened, and for a
 // stream why it did not.
 bool openSource(const CaptureSource& source, const CameraMode& mode,
-                cv::VideoCapture& capture,
+                bool asJpeg, cv::VideoCapture& capture,
                 std::optional<StreamFailure>& streamFailure) {
   switch (source.kind) {
     case SourceKind::CameraIndex:
-      return openCamera(source.cameraIndex, mode, capture);
+      return openCamera(source.cameraIndex, mode, asJpeg, capture);
     case SourceKind::CameraDevice:
-      return openCamera(source.path, mode, capture);
+      return openCamera(source.path, mode, asJpeg, capture);
     case SourceKind::NetworkStream:
       streamFailure = openStream(source.path, capture);
       return !streamFailure;
@@ -150,6 +153,20 @@ bool retrieveFrame(cv::VideoCapture& capture, cv::Mat& frame) {
   } catch (const cv::Exception&) {
     return false;
   }
+}
+
+// Whether frames in slots named with extension are JPEG images.
+bool isJpegExtension(const std::string& extension) {
+  for (const char* jpeg : {".jpg", ".jpeg", ".jpe"})
+    if (strcasecmp(extension.c_str(), jpeg) == 0) return true;
+  return false;
+}
+
+// Whether frame is a camera's JPEG image that a viewer can decode whole.
+bool isWholeJpeg(const cv::Mat& frame) {
+  return frame.isContinuous() &&
+         wholeJpeg(frame.ptr<unsigned char>(), frame.total() * frame.elemSize())
+             .has_value();
 }
 
 // The monotonic clock in milliseconds, the clock of V4L2 capture times.
@@ -246,16 +263,20 @@ class CaptureRun {
 
   // Opens the source; a camera in the mode the settings ask for. Returns
   // why it could not, or nothing.
-  std::optional<std::string> openSourceAsked();
+  std::optional<std::string> openSourceAsked(
+      std::optional<ImageFormat>& format);
 
-  // Checks that an open camera gives the size asked for, and learns which
-  // of its frames to keep. Returns why the run cannot go on, or nothing.
+  // Checks that an open camera gives the size asked for, and learns how
+  // its frames come. Returns why the run cannot go on, or nothing.
   std::optional<std::string> settleCamera(const CameraMode& mode);
 
   // Takes the camera's next frame into frame: below the camera's slowest
-  // rate the first one due that is fresh.
+  // rate the first one due that is fresh, and a JPEG one only when whole.
   // Returns whether it got one.
   bool takeCameraFrame(cv::Mat& frame);
+
+  // What the window draws for frame: a camera's JPEG image decoded.
+  const cv::Mat& drawable(const cv::Mat& frame);
 
   // Why the run must end before taking the next frame, if it must.
   std::optional<RunEnd> toldToEnd() const {
@@ -273,9 +294,17 @@ class CaptureRun {
   bool showFrames_ = false;
   bool anyFrame_ = false;
   bool live_ = false;  // a camera or a live stream: it has no end
+  // Whether frames are the camera's JPEG images, written as they came.
+  bool jpegFrames_ = false;
+  cv::Mat decoded_;  // the last JPEG frame, decoded for the window
   // Which frames a camera run keeps, when asked for a rate slower than
   // any the camera offers.
   std::optional<FramePacer> pacer_;
+  // A camera's frames that were not whole images, and how many came
+  // before the first of them.
+  int64_t framesTaken_ = 0;
+  int64_t damagedFrames_ = 0;
+  int64_t firstDamagedAfter_ = 0;
   // For a file, which may be damaged or cut short: what its reads gave.
   std::optional<ReadTally> tally_;
   std::optional<FrameWriter> writer_;
@@ -295,14 +324,18 @@ std::optional<std::string> CaptureRun::start() {
       return refusal;
   }
 
-  if (std::optional<std::string> failure = openSourceAsked()) return failure;
+  if (std::optional<std::string> failure = openSourceAsked(format))
+    return failure;
   const CaptureSource& source = settings_.source;
   live_ = isCamera(source) || isLiveStream(source, capture_);
   if (!live_)
     tally_.emplace(propertyOf(capture_, cv::CAP_PROP_FRAME_COUNT),
                    propertyOf(capture_, cv::CAP_PROP_FPS),
                    statedLengthOf(source.path));
-  if (format) writer_.emplace(*format, inputPath_.c_str());
+  if (format) {
+    if (jpegFrames_) format->encoding = Encoding::AsCaptured;
+    writer_.emplace(*format, inputPath_.c_str());
+  }
 
   // Without a display there is no window to show frames in or to press
   // ESC in, so the run goes on without one.
@@ -330,7 +363,8 @@ std::optional<std::string> CaptureRun::start() {
   return std::nullopt;
 }
 
-std::optional<std::string> CaptureRun::openSourceAsked() {
+std::optional<std::string> CaptureRun::openSourceAsked(
+    std::optional<ImageFormat>& format) {
   const CaptureSource& source = settings_.source;
   const FrameSize size = settings_.frameSize;
   const std::string failed = "Could not initialize capturing...\n";
@@ -349,11 +383,12 @@ std::optional<std::string> CaptureRun::openSourceAsked() {
     }
     mode = chooseCameraMode(offer, size, settings_.frameRate);
   }
+  bool asJpeg = format && isJpegExtension(format->extension);
   std::optional<StreamFailure> streamFailure;
   // Nothing is in flight yet: a source that will not let go of a stop
   // signal may be left to it.
   bool opened = signals_.interruptible(
-      [&] { return openSource(source, mode, capture_, streamFailure); },
+      [&] { return openSource(source, mode, asJpeg, capture_, streamFailure); },
       [] { return true; });
   if (!opened) {
     std::string reason = failed.substr(0, failed.size() - 1);
@@ -377,6 +412,16 @@ std::optional<std::string> CaptureRun::settleCamera(const CameraMode& mode) {
     return "Could not initialize capturing...\n" + inputPath_ + ": " +
            describeSize(asked) + " is not offered; it gives " +
            describeSize(given);
+  bool convertsFrames = propertyOf(capture_, cv::CAP_PROP_CONVERT_RGB) != 0;
+  bool givesJpeg = static_cast<uint32_t>(propertyOf(
+                       capture_, cv::CAP_PROP_FOURCC)) == V4L2_PIX_FMT_MJPEG;
+  jpegFrames_ = !convertsFrames && givesJpeg;
+  if (!convertsFrames && !givesJpeg) {
+    try {  // raw frames of another format are of no use here
+      capture_.set(cv::CAP_PROP_CONVERT_RGB, 1);
+    } catch (const cv::Exception&) {
+    }
+  }
   if (mode.keepEvery > 0) {
     double rate = propertyOf(capture_, cv::CAP_PROP_FPS);
     pacer_.emplace(1000 * mode.keepEvery,
@@ -408,9 +453,12 @@ RunEnd CaptureRun::takeFrames() {
       if (live_) return RunEnd::StreamStopped;
       return anyFrame_ ? RunEnd::VideoEnded : RunEnd::NoFrame;
     }
-    if (!anyFrame_ && window_) window_->fit(*frame);
+    if (window_ && (!anyFrame_ || showFrames_)) {
+      const cv::Mat& picture = drawable(*frame);
+      if (!anyFrame_) window_->fit(picture);
+      if (showFrames_) showFrames_ = window_->show(picture);
+    }
     anyFrame_ = true;
-    if (showFrames_) showFrames_ = window_->show(*frame);
     if (window_ && (window_->waitForKey() & 0xFF) == ESC)
       return RunEnd::EscPressed;
     // Told to end while the frame was taken: it is not written, and those
@@ -452,13 +500,33 @@ bool CaptureRun::takeCameraFrame(cv::Mat& frame) {
       if (!pacer_->isDue(captured, now)) continue;
     }
     if (!retrieveFrame(capture_, frame)) return false;
+    if (jpegFrames_ && !isWholeJpeg(frame)) {
+      // A glitch of the camera: never a broken image in the ring.
+      if (damagedFrames_++ == 0) firstDamagedAfter_ = framesTaken_;
+      continue;
+    }
+    ++framesTaken_;
     if (pacer_) pacer_->kept(captured);
     return true;
   }
 }
 
+const cv::Mat& CaptureRun::drawable(const cv::Mat& frame) {
+  if (!jpegFrames_) return frame;
+  try {
+    cv::imdecode(frame, cv::IMREAD_COLOR, &decoded_);
+  } catch (const cv::Exception&) {
+    decoded_.release();
+  }
+  return decoded_;
+}
+
 RunOutcome CaptureRun::finish(RunEnd end) {
   RunOutcome outcome = {end, inputPath_};
+  if (damagedFrames_ > 0) {
+    outcome.undecodedFrames = damagedFrames_;
+    outcome.firstUndecodedAfter = firstDamagedAfter_;
+  }
   if (tally_) {
     outcome.undecodedFrames = tally_->undecodedFrames();
     outcome.firstUndecodedAfter = tally_->firstUndecodedAfter();

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "cli/output_ring.h"
+#include "run/camera_jpeg.h"
 
 namespace {
 
@@ -77,6 +78,18 @@ bool cannotLinkUnnamedFiles(const WriteResult& result) {
   int error = result.system.error;
   return error == ENOENT || error == EACCES || error == EPERM ||
          error == EXDEV || error == EOPNOTSUPP;
+}
+
+// The camera's JPEG image in frame, as a viewer can decode it.
+WriteResult completeCameraJpeg(const cv::Mat& frame,
+                               std::vector<unsigned char>& image) {
+  const unsigned char* data = frame.ptr<unsigned char>();
+  std::size_t size = frame.total() * frame.elemSize();
+  std::optional<JpegLayout> layout =
+      frame.isContinuous() ? wholeJpeg(data, size) : std::nullopt;
+  if (!layout) return {WriteFailure::EncoderRefused, {}};
+  completeJpeg(data, *layout, image);
+  return {};
 }
 
 WriteResult systemFailure(FileFailure failure) {
@@ -217,6 +230,8 @@ WriteResult FrameWriter::encode(const char* name, const cv::Mat& frame,
   try {
     if (format_.encoding == Encoding::ThroughFile)
       return writeThroughFile(files_, format_, name, frame, encoded.file_);
+    if (format_.encoding == Encoding::AsCaptured)
+      return completeCameraJpeg(frame, encoded.bytes_);
     if (encodeInMemory(format_.extension, frame, encoded.bytes_)) return {};
     return failedWith(WriteFailure::EncoderRefused);
   } catch (const std::bad_alloc&) {

@@ -19,6 +19,7 @@
 enum class Encoding {
   InMemory,     // into a buffer
   ThroughFile,  // only into a named file (jp2, hdr, pfm, ras, sr)
+  AsCaptured,   // none: frames are a camera's JPEG images, written as such
 };
 
 // The format that the slots' extension selects, proven usable at start.

@@ -1,0 +1,24 @@
+// A camera's JPEG frames: telling a whole one, and completing one that
+// leaves out its Huffman tables, as many cameras do.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+// Where the parts of a whole JPEG image lie.
+struct JpegLayout {
+  std::size_t firstScan;  // where its first scan (SOS) starts
+  std::size_t end;        // just past its EOI; what follows is padding
+  bool hasTables;         // whether Huffman tables come before that scan
+};
+
+// The layout of data when it is a whole JPEG image: SOI, a frame header,
+// a scan and EOI, each segment within data. Nothing when it is not.
+std::optional<JpegLayout> wholeJpeg(const unsigned char* data,
+                                    std::size_t size);
+
+// The image as a viewer can decode it: data up to its EOI, with the
+// standard Huffman tables put before its first scan where it has none.
+void completeJpeg(const unsigned char* data, const JpegLayout& layout,
+                  std::vector<unsigned char>& image);
