@@ -1,9 +1,18 @@
 #include "run/frame_pacer.h"
 
-bool FramePacer::isDue(double capturedMs, double nowMs) const {
-  // A frame older than the camera's interval waited in a buffer: a newer
-  // one is there or on its way.
-  if (nowMs - capturedMs > cameraIntervalMs_) return false;
+#include <algorithm>
+
+bool FramePacer::isDue(double capturedMs, double nowMs) {
+  // Cameras stamp a frame when its exposure or its transfer starts, so a
+  // fresh frame is already some way late when it is taken; the least
+  // lateness of the last frames is that of a fresh one. A frame later than
+  // that by the camera's interval waited in a buffer: a newer one is there
+  // or on its way.
+  double lateness = nowMs - capturedMs;
+  lateness_[taken_++ % RECENT] = lateness;
+  double fresh = *std::min_element(
+      lateness_.begin(), lateness_.begin() + std::min(taken_, RECENT));
+  if (lateness - fresh > cameraIntervalMs_) return false;
   // The frame nearest to the time due is kept, not the first after it.
   return !anyKept_ || capturedMs >= dueMs_ - cameraIntervalMs_ / 2;
 }

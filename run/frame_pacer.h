@@ -3,6 +3,9 @@
 // that waited in a buffer.
 #pragma once
 
+#include <array>
+#include <cstddef>
+
 class FramePacer {
  public:
   // Keeps a frame every everyMs of capture time, from a camera that gives
@@ -12,14 +15,21 @@ class FramePacer {
 
   // Whether the frame captured at capturedMs, taken from the camera at
   // nowMs, is to be kept: it is due, and no newer frame can be waiting.
-  bool isDue(double capturedMs, double nowMs) const;
+  // Each frame taken is to be asked about, in turn.
+  bool isDue(double capturedMs, double nowMs);
 
   // Says that the frame captured at capturedMs was kept.
   void kept(double capturedMs);
 
  private:
+  // How many of the last frames taken tell how late a fresh frame is.
+  static constexpr std::size_t RECENT = 8;
+
   const double everyMs_;
   const double cameraIntervalMs_;
   bool anyKept_ = false;
   double dueMs_ = 0;  // when the next frame is due, once one was kept
+  // How long after its capture time each of the last frames was taken.
+  std::array<double, RECENT> lateness_ = {};
+  std::size_t taken_ = 0;
 };
