@@ -23,9 +23,9 @@ namespace {
 // while the run holds the buffer.
 constexpr int CAMERA_BUFFERS = 2;
 
-// What the capture library is asked for at open: the mode, and with
-// asJpeg the camera's MJPEG frames as they came instead of decoded ones.
-std::vector<int> openParameters(const CameraMode& mode, bool asJpeg) {
+// What the capture library is asked for at open: the mode, and the
+// camera's MJPEG frames as they came instead of decoded ones.
+std::vector<int> openParameters(const CameraMode& mode) {
   std::vector<int> parameters;
   if (mode.format != 0)
     parameters.insert(parameters.end(),
@@ -39,7 +39,7 @@ std::vector<int> openParameters(const CameraMode& mode, bool asJpeg) {
   if (mode.rate > 0)
     parameters.insert(parameters.end(),
                       {cv::CAP_PROP_FPS, std::max(1, cvRound(mode.rate))});
-  if (asJpeg && mode.format == V4L2_PIX_FMT_MJPEG)
+  if (mode.format == V4L2_PIX_FMT_MJPEG)
     parameters.insert(parameters.end(), {cv::CAP_PROP_CONVERT_RGB, 0});
   return parameters;
 }
@@ -122,9 +122,8 @@ std::string cameraDevicePath(int index) {
   return "/dev/video" + std::to_string(index);
 }
 
-bool openCamera(int index, const CameraMode& mode, bool asJpeg,
-                cv::VideoCapture& capture) {
-  std::vector<int> parameters = openParameters(mode, asJpeg);
+bool openCamera(int index, const CameraMode& mode, cv::VideoCapture& capture) {
+  std::vector<int> parameters = openParameters(mode);
   if (openWith(index, cv::CAP_V4L2, parameters, capture)) return true;
   // A V4L2 device that is there but does not open is that camera, and the
   // reason is its own; other backends serve cameras V4L2 does not have.
@@ -138,9 +137,9 @@ bool openCamera(int index, const CameraMode& mode, bool asJpeg,
   return false;
 }
 
-bool openCamera(const char* path, const CameraMode& mode, bool asJpeg,
+bool openCamera(const char* path, const CameraMode& mode,
                 cv::VideoCapture& capture) {
-  return openWith(path, cv::CAP_V4L2, openParameters(mode, asJpeg), capture);
+  return openWith(path, cv::CAP_V4L2, openParameters(mode), capture);
 }
 
 std::string cameraFailureReason(const char* path) {

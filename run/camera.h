@@ -16,13 +16,12 @@ CameraOffer readCameraOffer(const char* path, FrameSize size);
 
 // Opens camera index through V4L2 in mode, so that a camera behaves the
 // same whatever else is installed. Only where no V4L2 device has that
-// index are the other camera backends tried. With asJpeg, a camera put in
-// MJPEG gives its frames as they came: a row of JPEG bytes.
-bool openCamera(int index, const CameraMode& mode, bool asJpeg,
-                cv::VideoCapture& capture);
+// index are the other camera backends tried. A camera put in MJPEG gives
+// its frames as they came: a row of JPEG bytes.
+bool openCamera(int index, const CameraMode& mode, cv::VideoCapture& capture);
 
 // Opens the V4L2 capture device at path, as above.
-bool openCamera(const char* path, const CameraMode& mode, bool asJpeg,
+bool openCamera(const char* path, const CameraMode& mode,
                 cv::VideoCapture& capture);
 
 // Why the V4L2 device at path cannot be opened, as a user can act on it:

@@ -1,6 +1,7 @@
 #include "run/camera_jpeg.h"
 
 #include <cstring>
+#include <opencv2/imgcodecs.hpp>
 
 namespace {
 
@@ -68,6 +69,18 @@ bool isFrameHeader(unsigned char marker) {
          marker != 0xCC;
 }
 
+// Whether the frame header segment at segment, of length bytes after its
+// marker, describes an image that can be decoded: a size, and one to four
+// components each described.
+bool isSoundFrameHeader(const unsigned char* segment, std::size_t length) {
+  if (length < 8) return false;
+  unsigned height = segment[5] << 8 | segment[6];
+  unsigned width = segment[7] << 8 | segment[8];
+  unsigned components = segment[9];
+  return height > 0 && width > 0 && components >= 1 && components <= 4 &&
+         length == 8 + 3 * std::size_t{components};
+}
+
 // Markers that stand alone, without a length: TEM and the restarts.
 bool standsAlone(unsigned char marker) {
   return marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7);
@@ -117,7 +130,10 @@ std::optional<JpegLayout> wholeJpeg(const unsigned char* data,
     if (at + 4 > size) return std::nullopt;
     std::size_t length = std::size_t{data[at + 2]} << 8 | data[at + 3];
     if (length < 2 || at + 2 + length > size) return std::nullopt;
-    if (isFrameHeader(marker)) frameHeader = true;
+    if (isFrameHeader(marker)) {
+      if (!isSoundFrameHeader(data + at, length)) return std::nullopt;
+      frameHeader = true;
+    }
     if (marker == DHT && layout.firstScan == 0) layout.hasTables = true;
     if (marker == SOS) {
       if (!frameHeader) return std::nullopt;
@@ -128,6 +144,12 @@ std::optional<JpegLayout> wholeJpeg(const unsigned char* data,
     }
   }
   return std::nullopt;
+}
+
+std::optional<JpegLayout> wholeJpeg(const cv::Mat& frame) {
+  if (!frame.isContinuous()) return std::nullopt;
+  return wholeJpeg(frame.ptr<unsigned char>(),
+                   frame.total() * frame.elemSize());
 }
 
 void completeJpeg(const unsigned char* data, const JpegLayout& layout,
@@ -142,4 +164,13 @@ void completeJpeg(const unsigned char* data, const JpegLayout& layout,
   image.insert(image.end(), STANDARD_TABLES,
                STANDARD_TABLES + sizeof STANDARD_TABLES);
   image.insert(image.end(), data + layout.firstScan, data + layout.end);
+}
+
+bool decodeJpeg(const cv::Mat& frame, cv::Mat& picture) {
+  try {
+    cv::imdecode(frame, cv::IMREAD_COLOR, &picture);
+    return !picture.empty();
+  } catch (const cv::Exception&) {
+    return false;
+  }
 }

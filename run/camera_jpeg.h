@@ -1,8 +1,9 @@
-// A camera's JPEG frames: telling a whole one, and completing one that
-// leaves out its Huffman tables, as many cameras do.
+// A camera's JPEG frames: telling a whole one, completing one that leaves
+// out its Huffman tables, as many cameras do, and decoding one.
 #pragma once
 
 #include <cstddef>
+#include <opencv2/core/mat.hpp>
 #include <optional>
 #include <vector>
 
@@ -13,12 +14,21 @@ struct JpegLayout {
   bool hasTables;         // whether Huffman tables come before that scan
 };
 
-// The layout of data when it is a whole JPEG image: SOI, a frame header,
-// a scan and EOI, each segment within data. Nothing when it is not.
+// The layout of data when it is a whole JPEG image: SOI, a frame header
+// that gives a size and its components, a scan and EOI, each segment
+// within data. Nothing when it is not. What the scan's data holds is not
+// looked at: damage there decodes as a damaged picture.
 std::optional<JpegLayout> wholeJpeg(const unsigned char* data,
                                     std::size_t size);
+
+// The layout of the JPEG image a capture gave as a row of bytes, as above.
+std::optional<JpegLayout> wholeJpeg(const cv::Mat& frame);
 
 // The image as a viewer can decode it: data up to its EOI, with the
 // standard Huffman tables put before its first scan where it has none.
 void completeJpeg(const unsigned char* data, const JpegLayout& layout,
                   std::vector<unsigned char>& image);
+
+// Decodes the JPEG image in frame into picture, in colour. Returns whether
+// it could.
+bool decodeJpeg(const cv::Mat& frame, cv::Mat& picture);

@@ -80,6 +80,20 @@ TEST(CameraJpeg, BrokenImagesAreRefused) {
   Bytes noFrame = {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x02, 0x12, 0xFF, 0xD9};
   EXPECT_FALSE(isWhole(noFrame));
 
+  // A frame header with no height, or fewer components than its length
+  // says: libjpeg refuses both.
+  std::size_t header = 2;
+  while (image[header + 1] != 0xC0)
+    header += 2 + (image[header + 2] << 8 | image[header + 3]);
+  Bytes noHeight = image;
+  noHeight[header + 5] = noHeight[header + 6] = 0;
+  EXPECT_FALSE(isWhole(noHeight));
+  cv::Mat decoded = cv::imdecode(noHeight, cv::IMREAD_COLOR);
+  EXPECT_TRUE(decoded.empty());
+  Bytes fewerComponents = image;
+  fewerComponents[header + 9] = 2;
+  EXPECT_FALSE(isWhole(fewerComponents));
+
   Bytes zeros(image.size(), 0);
   EXPECT_FALSE(isWhole(zeros));
   EXPECT_FALSE(isWhole({}));

@@ -18,7 +18,6 @@
 #include <memory>
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 #include <optional>
 #include <string>
@@ -87,13 +86,13 @@ std::optional<StreamFailure> openStream(const char* url,
 // Opens source, a camera in mode. Returns whether it opened, and for a
 // stream why it did not.
 bool openSource(const CaptureSource& source, const CameraMode& mode,
-                bool asJpeg, cv::VideoCapture& capture,
+                cv::VideoCapture& capture,
                 std::optional<StreamFailure>& streamFailure) {
   switch (source.kind) {
     case SourceKind::CameraIndex:
-      return openCamera(source.cameraIndex, mode, asJpeg, capture);
+      return openCamera(source.cameraIndex, mode, capture);
     case SourceKind::CameraDevice:
-      return openCamera(source.path, mode, asJpeg, capture);
+      return openCamera(source.path, mode, capture);
     case SourceKind::NetworkStream:
       streamFailure = openStream(source.path, capture);
       return !streamFailure;
@@ -160,13 +159,6 @@ bool isJpegExtension(const std::string& extension) {
   for (const char* jpeg : {".jpg", ".jpeg", ".jpe"})
     if (strcasecmp(extension.c_str(), jpeg) == 0) return true;
   return false;
-}
-
-// Whether frame is a camera's JPEG image that a viewer can decode whole.
-bool isWholeJpeg(const cv::Mat& frame) {
-  return frame.isContinuous() &&
-         wholeJpeg(frame.ptr<unsigned char>(), frame.total() * frame.elemSize())
-             .has_value();
 }
 
 // The monotonic clock in milliseconds, the clock of V4L2 capture times.
@@ -263,8 +255,7 @@ class CaptureRun {
 
   // Opens the source; a camera in the mode the settings ask for. Returns
   // why it could not, or nothing.
-  std::optional<std::string> openSourceAsked(
-      std::optional<ImageFormat>& format);
+  std::optional<std::string> openSourceAsked();
 
   // Checks that an open camera gives the size asked for, and learns how
   // its frames come. Returns why the run cannot go on, or nothing.
@@ -275,8 +266,9 @@ class CaptureRun {
   // Returns whether it got one.
   bool takeCameraFrame(cv::Mat& frame);
 
-  // What the window draws for frame: a camera's JPEG image decoded.
-  const cv::Mat& drawable(const cv::Mat& frame);
+  // What the window draws for frame: a camera's JPEG image decoded. Null
+  // when it cannot be decoded.
+  const cv::Mat* drawable(const cv::Mat& frame);
 
   // Why the run must end before taking the next frame, if it must.
   std::optional<RunEnd> toldToEnd() const {
@@ -293,8 +285,9 @@ class CaptureRun {
   std::unique_ptr<FrameWindow> window_;
   bool showFrames_ = false;
   bool anyFrame_ = false;
+  bool windowFitted_ = false;
   bool live_ = false;  // a camera or a live stream: it has no end
-  // Whether frames are the camera's JPEG images, written as they came.
+  // Whether frames are the camera's JPEG images.
   bool jpegFrames_ = false;
   cv::Mat decoded_;  // the last JPEG frame, decoded for the window
   // Which frames a camera run keeps, when asked for a rate slower than
@@ -324,8 +317,7 @@ std::optional<std::string> CaptureRun::start() {
       return refusal;
   }
 
-  if (std::optional<std::string> failure = openSourceAsked(format))
-    return failure;
+  if (std::optional<std::string> failure = openSourceAsked()) return failure;
   const CaptureSource& source = settings_.source;
   live_ = isCamera(source) || isLiveStream(source, capture_);
   if (!live_)
@@ -333,7 +325,11 @@ std::optional<std::string> CaptureRun::start() {
                    propertyOf(capture_, cv::CAP_PROP_FPS),
                    statedLengthOf(source.path));
   if (format) {
-    if (jpegFrames_) format->encoding = Encoding::AsCaptured;
+    // A camera's JPEG images are written as they came to JPEG slots, and
+    // decoded by the encoders for others.
+    format->jpegFrames = jpegFrames_;
+    if (jpegFrames_ && isJpegExtension(format->extension))
+      format->encoding = Encoding::AsCaptured;
     writer_.emplace(*format, inputPath_.c_str());
   }
 
@@ -363,8 +359,7 @@ std::optional<std::string> CaptureRun::start() {
   return std::nullopt;
 }
 
-std::optional<std::string> CaptureRun::openSourceAsked(
-    std::optional<ImageFormat>& format) {
+std::optional<std::string> CaptureRun::openSourceAsked() {
   const CaptureSource& source = settings_.source;
   const FrameSize size = settings_.frameSize;
   const std::string failed = "Could not initialize capturing...\n";
@@ -383,12 +378,11 @@ std::optional<std::string> CaptureRun::openSourceAsked(
     }
     mode = chooseCameraMode(offer, size, settings_.frameRate);
   }
-  bool asJpeg = format && isJpegExtension(format->extension);
   std::optional<StreamFailure> streamFailure;
   // Nothing is in flight yet: a source that will not let go of a stop
   // signal may be left to it.
   bool opened = signals_.interruptible(
-      [&] { return openSource(source, mode, asJpeg, capture_, streamFailure); },
+      [&] { return openSource(source, mode, capture_, streamFailure); },
       [] { return true; });
   if (!opened) {
     std::string reason = failed.substr(0, failed.size() - 1);
@@ -453,10 +447,13 @@ RunEnd CaptureRun::takeFrames() {
       if (live_) return RunEnd::StreamStopped;
       return anyFrame_ ? RunEnd::VideoEnded : RunEnd::NoFrame;
     }
-    if (window_ && (!anyFrame_ || showFrames_)) {
-      const cv::Mat& picture = drawable(*frame);
-      if (!anyFrame_) window_->fit(picture);
-      if (showFrames_) showFrames_ = window_->show(picture);
+    if (window_ && (!windowFitted_ || showFrames_)) {
+      // A frame that cannot be drawn leaves the one before in the window.
+      if (const cv::Mat* picture = drawable(*frame)) {
+        if (!windowFitted_) window_->fit(*picture);
+        windowFitted_ = true;
+        if (showFrames_) showFrames_ = window_->show(*picture);
+      }
     }
     anyFrame_ = true;
     if (window_ && (window_->waitForKey() & 0xFF) == ESC)
@@ -500,7 +497,7 @@ bool CaptureRun::takeCameraFrame(cv::Mat& frame) {
       if (!pacer_->isDue(captured, now)) continue;
     }
     if (!retrieveFrame(capture_, frame)) return false;
-    if (jpegFrames_ && !isWholeJpeg(frame)) {
+    if (jpegFrames_ && !wholeJpeg(frame)) {
       // A glitch of the camera: never a broken image in the ring.
       if (damagedFrames_++ == 0) firstDamagedAfter_ = framesTaken_;
       continue;
@@ -511,14 +508,9 @@ bool CaptureRun::takeCameraFrame(cv::Mat& frame) {
   }
 }
 
-const cv::Mat& CaptureRun::drawable(const cv::Mat& frame) {
-  if (!jpegFrames_) return frame;
-  try {
-    cv::imdecode(frame, cv::IMREAD_COLOR, &decoded_);
-  } catch (const cv::Exception&) {
-    decoded_.release();
-  }
-  return decoded_;
+const cv::Mat* CaptureRun::drawable(const cv::Mat& frame) {
+  if (!jpegFrames_) return &frame;
+  return decodeJpeg(frame, decoded_) ? &decoded_ : nullptr;
 }
 
 RunOutcome CaptureRun::finish(RunEnd end) {

@@ -83,12 +83,9 @@ bool cannotLinkUnnamedFiles(const WriteResult& result) {
 // The camera's JPEG image in frame, as a viewer can decode it.
 WriteResult completeCameraJpeg(const cv::Mat& frame,
                                std::vector<unsigned char>& image) {
-  const unsigned char* data = frame.ptr<unsigned char>();
-  std::size_t size = frame.total() * frame.elemSize();
-  std::optional<JpegLayout> layout =
-      frame.isContinuous() ? wholeJpeg(data, size) : std::nullopt;
+  std::optional<JpegLayout> layout = wholeJpeg(frame);
   if (!layout) return {WriteFailure::EncoderRefused, {}};
-  completeJpeg(data, *layout, image);
+  completeJpeg(frame.ptr<unsigned char>(), *layout, image);
   return {};
 }
 
@@ -228,11 +225,17 @@ WriteResult FrameWriter::encode(const char* name, const cv::Mat& frame,
                                 EncodedFrame& encoded) const {
   encoded.file_.reset();
   try {
-    if (format_.encoding == Encoding::ThroughFile)
-      return writeThroughFile(files_, format_, name, frame, encoded.file_);
     if (format_.encoding == Encoding::AsCaptured)
       return completeCameraJpeg(frame, encoded.bytes_);
-    if (encodeInMemory(format_.extension, frame, encoded.bytes_)) return {};
+    const cv::Mat* picture = &frame;
+    if (format_.jpegFrames) {
+      if (!decodeJpeg(frame, encoded.picture_))
+        return failedWith(WriteFailure::EncoderRefused);
+      picture = &encoded.picture_;
+    }
+    if (format_.encoding == Encoding::ThroughFile)
+      return writeThroughFile(files_, format_, name, *picture, encoded.file_);
+    if (encodeInMemory(format_.extension, *picture, encoded.bytes_)) return {};
     return failedWith(WriteFailure::EncoderRefused);
   } catch (const std::bad_alloc&) {
     encoded.file_.reset();

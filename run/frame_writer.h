@@ -26,6 +26,9 @@ enum class Encoding {
 struct ImageFormat {
   std::string extension;  // from its dot, as the image writer is chosen
   Encoding encoding;
+  // Whether frames come as a camera's JPEG images, to be decoded where the
+  // slots are of another format.
+  bool jpegFrames = false;
 };
 
 enum class FormatProblem {
@@ -66,6 +69,7 @@ class EncodedFrame {
  private:
   friend class FrameWriter;
   std::vector<unsigned char> bytes_;  // kept from frame to frame
+  cv::Mat picture_;  // a camera's JPEG image decoded, kept likewise
   std::optional<TemporaryFile> file_;
 };
 

@@ -56,8 +56,13 @@ check "SIGURG changes nothing" "$STATUS|$ERR|$(timed_names | wc -l)" "1|/dev/vid
 # Frames decoded: a camera without MJPEG, and MJPEG frames for png slots.
 on_camera TEST_CAMERA_FORMATS=YUYV TEST_CAMERA_UNPLUG_AFTER=30 -- -nv -sq 0 99
 check "YUYV camera" "$STATUS|$ERR|$(slots)" "1|/dev/video0: $STOPPED|whole in order"
-on_camera TEST_CAMERA_FORMATS=MJPG TEST_CAMERA_UNPLUG_AFTER=30 -- -nv -sq 0 99 -e png
-check "MJPEG camera, png slots" "$STATUS|$ERR|$(slots)" "1|/dev/video0: $STOPPED|whole in order"
+# MJPEG frames for png slots are decoded by the encoders; a frame cut
+# short is left out as for jpg slots (frames 9 and 19; the backend drops
+# frame 0).
+on_camera TEST_CAMERA_FORMATS=MJPG TEST_CAMERA_DAMAGE_EVERY=10 TEST_CAMERA_UNPLUG_AFTER=25 -- -nv -sq 0 99 -e png
+check "MJPEG camera, png slots" "$STATUS|$ERR|$(slots)|$(files | wc -l)" \
+  "1|/dev/video0: 2 frames could not be decoded, the first after frame 8
+/dev/video0: $STOPPED|whole in order|22"
 
 # JPEG slots get the camera's own frames, byte for byte; where the camera
 # leaves out the Huffman tables, with the standard ones put back. A frame
