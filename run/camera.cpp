@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <opencv2/core.hpp>
 #include <opencv2/videoio/registry.hpp>
@@ -23,38 +24,52 @@ namespace {
 // while the run holds the buffer.
 constexpr int CAMERA_BUFFERS = 2;
 
-// What the capture library is asked for at open: the mode, and the
-// camera's MJPEG frames as they came instead of decoded ones.
-std::vector<int> openParameters(const CameraMode& mode) {
-  std::vector<int> parameters;
+// The fastest rate asked of the library: faster than any camera, and far
+// from overflowing the whole number it takes.
+constexpr double FASTEST_RATE = 1000;
+
+// What the capture library is asked for once the camera is open, in this
+// order: its buffers first, as setting them starts the camera again with
+// the rate it last asked for; then the mode, and MJPEG frames as they came
+// instead of decoded ones.
+std::vector<int> settingsFor(const CameraMode& mode) {
+  std::vector<int> settings = {cv::CAP_PROP_BUFFERSIZE, CAMERA_BUFFERS};
   if (mode.format != 0)
-    parameters.insert(parameters.end(),
-                      {cv::CAP_PROP_FOURCC, static_cast<int>(mode.format)});
+    settings.insert(settings.end(),
+                    {cv::CAP_PROP_FOURCC, static_cast<int>(mode.format)});
   if (mode.size.width > 0)
-    parameters.insert(parameters.end(),
-                      {cv::CAP_PROP_FRAME_WIDTH, mode.size.width,
-                       cv::CAP_PROP_FRAME_HEIGHT, mode.size.height});
+    settings.insert(settings.end(),
+                    {cv::CAP_PROP_FRAME_WIDTH, mode.size.width,
+                     cv::CAP_PROP_FRAME_HEIGHT, mode.size.height});
   // Whole rates only reach the library; the camera takes the offered rate
   // nearest to it.
   if (mode.rate > 0)
-    parameters.insert(parameters.end(),
-                      {cv::CAP_PROP_FPS, std::max(1, cvRound(mode.rate))});
+    settings.insert(settings.end(),
+                    {cv::CAP_PROP_FPS,
+                     std::max(1, cvRound(std::min(mode.rate, FASTEST_RATE)))});
   if (mode.format == V4L2_PIX_FMT_MJPEG)
-    parameters.insert(parameters.end(), {cv::CAP_PROP_CONVERT_RGB, 0});
-  return parameters;
+    settings.insert(settings.end(), {cv::CAP_PROP_CONVERT_RGB, 0});
+  return settings;
 }
 
+// Opens source with api and applies settings, pairs of a property and its
+// value. A setting the camera does not take is left as it is: what the
+// run needs of it is checked once it is open.
 template <typename Source>
-bool openWith(Source source, int api, const std::vector<int>& parameters,
+bool openWith(Source source, int api, const std::vector<int>& settings,
               cv::VideoCapture& capture) {
   try {
-    if (!capture.open(source, api, parameters)) return false;
-    if (api == cv::CAP_V4L2)
-      capture.set(cv::CAP_PROP_BUFFERSIZE, CAMERA_BUFFERS);
-    return capture.isOpened();
+    if (!capture.open(source, api) || !capture.isOpened()) return false;
   } catch (const cv::Exception&) {
     return false;
   }
+  for (std::size_t i = 0; i + 1 < settings.size(); i += 2) {
+    try {
+      capture.set(settings[i], settings[i + 1]);
+    } catch (const cv::Exception&) {
+    }
+  }
+  return capture.isOpened();
 }
 
 std::string describeError(int error) {
@@ -84,6 +99,22 @@ bool withinSteps(int side, uint32_t least, uint32_t most, uint32_t step) {
       static_cast<uint32_t>(side) > most)
     return false;
   return step == 0 || (static_cast<uint32_t>(side) - least) % step == 0;
+}
+
+// The size the camera gives when the library asks for its default, in
+// MJPEG where it has it: the nearest it offers, for most drivers.
+FrameSize defaultSizeOf(int fd) {
+  v4l2_format format = {};
+  format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  format.fmt.pix.width = static_cast<uint32_t>(DEFAULT_CAMERA_SIZE.width);
+  format.fmt.pix.height = static_cast<uint32_t>(DEFAULT_CAMERA_SIZE.height);
+  format.fmt.pix.pixelformat = V4L2_PIX_FMT_MJPEG;
+  if (retryIoctl(fd, VIDIOC_TRY_FMT, &format) != 0 ||
+      format.fmt.pix.width == 0 || format.fmt.pix.width > INT_MAX ||
+      format.fmt.pix.height == 0 || format.fmt.pix.height > INT_MAX)
+    return DEFAULT_CAMERA_SIZE;
+  return {static_cast<int>(format.fmt.pix.width),
+          static_cast<int>(format.fmt.pix.height)};
 }
 
 double rateOf(const v4l2_fract& interval) {
@@ -123,14 +154,14 @@ std::string cameraDevicePath(int index) {
 }
 
 bool openCamera(int index, const CameraMode& mode, cv::VideoCapture& capture) {
-  std::vector<int> parameters = openParameters(mode);
-  if (openWith(index, cv::CAP_V4L2, parameters, capture)) return true;
+  std::vector<int> settings = settingsFor(mode);
+  if (openWith(index, cv::CAP_V4L2, settings, capture)) return true;
   // A V4L2 device that is there but does not open is that camera, and the
   // reason is its own; other backends serve cameras V4L2 does not have.
   if (isCameraDevice(cameraDevicePath(index).c_str())) return false;
   try {
     for (cv::VideoCaptureAPIs api : cv::videoio_registry::getCameraBackends())
-      if (api != cv::CAP_V4L2 && openWith(index, api, parameters, capture))
+      if (api != cv::CAP_V4L2 && openWith(index, api, settings, capture))
         return true;
   } catch (const cv::Exception&) {
   }
@@ -139,7 +170,7 @@ bool openCamera(int index, const CameraMode& mode, cv::VideoCapture& capture) {
 
 bool openCamera(const char* path, const CameraMode& mode,
                 cv::VideoCapture& capture) {
-  return openWith(path, cv::CAP_V4L2, openParameters(mode), capture);
+  return openWith(path, cv::CAP_V4L2, settingsFor(mode), capture);
 }
 
 std::string cameraFailureReason(const char* path) {
@@ -164,10 +195,10 @@ std::string cameraFailureReason(const char* path) {
 }
 
 CameraOffer readCameraOffer(const char* path, FrameSize size) {
-  if (size.width == 0) size = DEFAULT_CAMERA_SIZE;
-  CameraOffer offer = {false, {}, {}};
+  CameraOffer offer = {false, size, {}, {}};
   FileDescriptor device(open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC));
   if (!device.isOpen()) return offer;
+  if (size.width == 0) offer.size = size = defaultSizeOf(device.get());
   v4l2_fmtdesc format = {};
   format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
   for (; retryIoctl(device.get(), VIDIOC_ENUM_FMT, &format) == 0;

@@ -23,25 +23,26 @@ CameraMode chooseCameraMode(const CameraOffer& offer, FrameSize size,
                             double rate) {
   CameraMode mode = {0, size, rate, 0};
   if (!offer.known || offer.atSize.empty()) return mode;
-  // The library picks an uncompressed format where there is one; MJPEG is
-  // taken where it serves, as its frames can be written as they come.
   std::vector<double> rates;
   bool anyBetween = false;
   for (const FormatOffer& format : offer.atSize) {
-    if (format.format != V4L2_PIX_FMT_MJPEG || format.rates.empty()) continue;
-    if (rate <= 0 || format.rates.back() >= rate) {
+    rates.insert(rates.end(), format.rates.begin(), format.rates.end());
+    anyBetween |= format.anyBetween;
+  }
+  std::sort(rates.begin(), rates.end());
+  // The library picks an uncompressed format where there is one; MJPEG is
+  // taken where it serves as well, as its frames can be written as they
+  // come.
+  for (const FormatOffer& format : offer.atSize) {
+    bool servesRate = rate <= 0 || rates.empty() ||
+                      format.rates.back() >= std::min(rate, rates.back());
+    if (format.format == V4L2_PIX_FMT_MJPEG && !format.rates.empty() &&
+        servesRate) {
       mode.format = format.format;
-      if (size.width == 0) mode.size = DEFAULT_CAMERA_SIZE;
+      mode.size = offer.size;
       rates = format.rates;
       anyBetween = format.anyBetween;
     }
-  }
-  if (mode.format == 0) {
-    for (const FormatOffer& format : offer.atSize) {
-      rates.insert(rates.end(), format.rates.begin(), format.rates.end());
-      anyBetween |= format.anyBetween;
-    }
-    std::sort(rates.begin(), rates.end());
   }
   if (rate <= 0 || rates.empty()) return mode;
   if (rate < rates.front()) {

@@ -20,6 +20,9 @@ struct FormatOffer {
 
 struct CameraOffer {
   bool known;  // whether the camera said what it offers
+  // The size the formats below offer: the one asked for, or where none
+  // was, the one the camera gives for the library's default.
+  FrameSize size;
   // Each size or range of sizes offered in any format, as "640x480" or
   // "160x120 to 1920x1080", in the order the camera gives them.
   std::vector<std::string> sizes;
@@ -40,9 +43,10 @@ struct CameraMode {
 };
 
 // The mode for a run that asks for size (0x0 for none) and rate (0 for
-// none): MJPEG where it offers that size and rate, the nearest rate
-// offered at or above the one asked, and below the slowest rate offered,
-// the slowest with one frame kept every 1/rate seconds.
+// none): MJPEG where it offers that size and the rate that will be used,
+// the nearest rate offered at or above the one asked (or the fastest),
+// and below the slowest rate offered, the slowest with one frame kept
+// every 1/rate seconds.
 CameraMode chooseCameraMode(const CameraOffer& offer, FrameSize size,
                             double rate);
 

@@ -9,7 +9,7 @@ constexpr FrameSize NONE = {0, 0};
 constexpr FrameSize HD = {1280, 720};
 
 CameraOffer offering(std::vector<FormatOffer> atSize) {
-  return {true, {"640x480", "1280x720"}, std::move(atSize)};
+  return {true, HD, {"640x480", "1280x720"}, std::move(atSize)};
 }
 
 TEST(CameraMode, MjpegWhereItServesTheSizeAndRate) {
@@ -19,10 +19,11 @@ TEST(CameraMode, MjpegWhereItServesTheSizeAndRate) {
   EXPECT_EQ(mode.format, V4L2_PIX_FMT_MJPEG);
   EXPECT_EQ(mode.size.width, 1280);
   EXPECT_EQ(mode.rate, 0);  // the camera's own
-  // With no size asked for, the size the library would ask for.
+  // With no size asked for, the size the camera gives for the library's
+  // default, which is asked for in MJPEG.
   mode = chooseCameraMode(both, NONE, 0);
   EXPECT_EQ(mode.format, V4L2_PIX_FMT_MJPEG);
-  EXPECT_EQ(mode.size.width, DEFAULT_CAMERA_SIZE.width);
+  EXPECT_EQ(mode.size.width, 1280);
 
   // MJPEG too slow for the rate: the library's choice, at the rate
   // another format offers.
@@ -30,6 +31,12 @@ TEST(CameraMode, MjpegWhereItServesTheSizeAndRate) {
                                    {V4L2_PIX_FMT_YUYV, {5, 30}, false}});
   mode = chooseCameraMode(slowJpeg, HD, 25);
   EXPECT_EQ(mode.format, 0u);
+  EXPECT_EQ(mode.rate, 30);
+  // Above every rate offered, MJPEG serves if it is as fast as any.
+  CameraOffer fastJpeg = offering({{V4L2_PIX_FMT_YUYV, {5, 10}, false},
+                                   {V4L2_PIX_FMT_MJPEG, {5, 30}, false}});
+  mode = chooseCameraMode(fastJpeg, HD, 60);
+  EXPECT_EQ(mode.format, V4L2_PIX_FMT_MJPEG);
   EXPECT_EQ(mode.rate, 30);
 }
 
@@ -51,7 +58,7 @@ TEST(CameraMode, NearestRateAtOrAboveAndBelowTheSlowestOneKept) {
 }
 
 TEST(CameraMode, UnknownCamerasAreAskedAsTold) {
-  CameraMode mode = chooseCameraMode({false, {}, {}}, HD, 12);
+  CameraMode mode = chooseCameraMode({false, HD, {}, {}}, HD, 12);
   EXPECT_EQ(mode.format, 0u);
   EXPECT_EQ(mode.size.height, 720);
   EXPECT_EQ(mode.rate, 12);

@@ -10,7 +10,7 @@
 //
 // Set by environment:
 //   TEST_CAMERA_INDEX         N of /dev/videoN (0)
-//   TEST_CAMERA_FPS           frame rates offered, "30,15,5": the first
+//   TEST_CAMERA_FPS           frame rates offered, "30,15,7.5": the first
 //                             until S_PARM asks for another (30)
 //   TEST_CAMERA_SIZES         sizes offered, "640x480,320x240" (640x480)
 //   TEST_CAMERA_FORMATS       formats offered, "YUYV,MJPG" (both)
@@ -126,7 +126,7 @@ class Camera {
     path_ = "/dev/video" + std::to_string(index_);
     const char* rates = std::getenv("TEST_CAMERA_FPS");
     for (const char* at = rates != nullptr ? rates : "30"; *at != '\0';) {
-      uint32_t rate = static_cast<uint32_t>(std::atol(at));
+      double rate = std::atof(at);
       if (rate > 0) rates_.push_back(rate);
       at += std::strcspn(at, ",");
       at += *at == ',';
@@ -382,8 +382,14 @@ class Camera {
       return failWith(EINVAL);
     std::memset(&parameters->parm, 0, sizeof parameters->parm);
     parameters->parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
-    parameters->parm.capture.timeperframe = {1, fps_};
+    parameters->parm.capture.timeperframe = intervalOf(fps_);
     return 0;
+  }
+
+  // A rate as its frame interval, in thousandths of a second: 7.5 fps is
+  // 1000/7500.
+  static v4l2_fract intervalOf(double rate) {
+    return {1000, static_cast<uint32_t>(rate * 1000 + 0.5)};
   }
 
   // As drivers do, the rate offered nearest to the one asked for.
@@ -393,10 +399,10 @@ class Camera {
     const v4l2_fract& asked = parameters->parm.capture.timeperframe;
     if (asked.numerator != 0 && asked.denominator != 0) {
       double rate = static_cast<double>(asked.denominator) / asked.numerator;
-      for (uint32_t offered : rates_)
+      for (double offered : rates_)
         if (std::abs(offered - rate) < std::abs(fps_ - rate)) fps_ = offered;
     }
-    if (trace_ != nullptr) std::fprintf(trace_, "rate %u\n", fps_);
+    if (trace_ != nullptr) std::fprintf(trace_, "rate %g\n", fps_);
     return streamParameters(parameters);
   }
 
@@ -412,7 +418,7 @@ class Camera {
     if (!offers(intervals->pixel_format) || intervals->index >= rates_.size())
       return failWith(EINVAL);
     intervals->type = V4L2_FRMIVAL_TYPE_DISCRETE;
-    intervals->discrete = {1, rates_[intervals->index]};
+    intervals->discrete = intervalOf(rates_[intervals->index]);
     return 0;
   }
 
@@ -621,7 +627,7 @@ class Camera {
     auto due = Clock::now();
     std::unique_lock<std::mutex> lock(mutex_);
     for (uint32_t number = 0;; ++number) {
-      due += std::chrono::nanoseconds(1000000000LL / fps_);
+      due += std::chrono::nanoseconds(static_cast<int64_t>(1e9 / fps_));
       if (wake_.wait_until(lock, due, [&] { return stopping_; })) return;
       if (unplugAfter_ >= 0 && number >= unplugAfter_) {
         unplug();
@@ -659,8 +665,8 @@ class Camera {
 
   int index_;
   std::string path_;
-  std::vector<uint32_t> rates_;
-  uint32_t fps_;  // the rate set
+  std::vector<double> rates_;
+  double fps_;  // the rate set
   bool withoutTables_;
   long damageEvery_;
   std::string saveDir_;

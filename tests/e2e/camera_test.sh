@@ -67,12 +67,15 @@ check "MJPEG camera, png slots" "$STATUS|$ERR|$(slots)|$(files | wc -l)" \
 # JPEG slots get the camera's own frames, byte for byte; where the camera
 # leaves out the Huffman tables, with the standard ones put back. A frame
 # cut short is not written, and the run goes on. Frames 9, 19, 29 and 39
-# are cut; the backend drops frame 0.
+# are cut; the backend drops frame 0. The second camera lacks the size
+# asked for by default, 640x480, and gives its own in MJPEG.
 saved=$WORK/saved
 for tables in 0 1; do
   rm -rf "$saved" && mkdir "$saved"
+  sizes=640x480,320x240
+  [ $tables = 1 ] && sizes=320x240
   on_camera TEST_CAMERA_NO_DHT=$tables TEST_CAMERA_DAMAGE_EVERY=10 TEST_CAMERA_SAVE_DIR="$saved" \
-    TEST_CAMERA_UNPLUG_AFTER=40 -- -nv -sq 0 99
+    TEST_CAMERA_SIZES=$sizes TEST_CAMERA_UNPLUG_AFTER=40 -- -nv -sq 0 99
   numbers=$(cd "$DIR" && "$SLOT_READER" --numbers $(files) | tr '\n' ' ')
   same=$(for name in $(files); do
     number=$("$SLOT_READER" --numbers "$DIR/$name")
@@ -100,8 +103,8 @@ check "-size with a file" "$STATUS|$ERR|$(files)" \
 # -fps asks the camera for the nearest rate at or above it; below its
 # slowest, a frame is kept every 1/N s of capture time, each the newest
 # the camera had.
-on_camera TEST_CAMERA_FPS=30,15,5 TEST_CAMERA_TRACE="$WORK/trace" TEST_CAMERA_UNPLUG_AFTER=10 -- -nv -fps 10
-check "-fps 10 of 30, 15, 5" "$(grep '^rate' "$WORK/trace" | tail -1)" "rate 15"
+on_camera TEST_CAMERA_FPS=30,15,7.5 TEST_CAMERA_TRACE="$WORK/trace" TEST_CAMERA_UNPLUG_AFTER=10 -- -nv -fps 7
+check "-fps 7 of 30, 15, 7.5" "$(grep '^rate' "$WORK/trace" | tail -1)" "rate 7.5"
 on_camera TEST_CAMERA_TRACE="$WORK/trace" TEST_CAMERA_UNPLUG_AFTER=91 -- -nv -fps 5 -sq 0 99
 kept=$(cd "$DIR" && "$SLOT_READER" --numbers $(files))
 check "-fps 5 of 30: about every 6th frame" "$STATUS|$(timed_names | wc -l)|$(awk 'NR > 1 {
