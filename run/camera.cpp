@@ -203,7 +203,6 @@ CameraOffer readCameraOffer(const char* path, FrameSize size) {
   format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
   for (; retryIoctl(device.get(), VIDIOC_ENUM_FMT, &format) == 0;
        ++format.index) {
-    offer.known = true;
     bool offersSize = false;
     v4l2_frmsizeenum sizes = {};
     sizes.pixel_format = format.pixelformat;
@@ -225,6 +224,7 @@ CameraOffer readCameraOffer(const char* path, FrameSize size) {
                     std::to_string(steps.max_width) + "x" +
                     std::to_string(steps.max_height);
       }
+      offer.known = true;
       if (std::find(offer.sizes.begin(), offer.sizes.end(), described) ==
           offer.sizes.end())
         offer.sizes.push_back(described);

@@ -21,10 +21,11 @@ std::string describeSize(FrameSize size) {
 
 CameraMode chooseCameraMode(const CameraOffer& offer, FrameSize size,
                             double rate) {
-  CameraMode mode = {0, size, rate, 0};
+  CameraMode mode = {0, size, rate, 0, false};
   if (!offer.known || offer.atSize.empty()) return mode;
   std::vector<double> rates;
   bool anyBetween = false;
+  // A format that does not say its rates may serve any.
   for (const FormatOffer& format : offer.atSize) {
     rates.insert(rates.end(), format.rates.begin(), format.rates.end());
     anyBetween |= format.anyBetween;
@@ -34,16 +35,16 @@ CameraMode chooseCameraMode(const CameraOffer& offer, FrameSize size,
   // taken where it serves as well, as its frames can be written as they
   // come.
   for (const FormatOffer& format : offer.atSize) {
-    bool servesRate = rate <= 0 || rates.empty() ||
+    bool servesRate = rate <= 0 || rates.empty() || format.rates.empty() ||
                       format.rates.back() >= std::min(rate, rates.back());
-    if (format.format == V4L2_PIX_FMT_MJPEG && !format.rates.empty() &&
-        servesRate) {
+    if (format.format == V4L2_PIX_FMT_MJPEG && servesRate) {
       mode.format = format.format;
       mode.size = offer.size;
       rates = format.rates;
       anyBetween = format.anyBetween;
     }
   }
+  mode.ratesKnown = !rates.empty();
   if (rate <= 0 || rates.empty()) return mode;
   if (rate < rates.front()) {
     mode.rate = rates.front();

@@ -19,7 +19,7 @@ struct FormatOffer {
 };
 
 struct CameraOffer {
-  bool known;  // whether the camera said what it offers
+  bool known;  // whether the camera said which sizes it offers
   // The size the formats below offer: the one asked for, or where none
   // was, the one the camera gives for the library's default.
   FrameSize size;
@@ -40,6 +40,9 @@ struct CameraMode {
   // Seconds between the frames kept, when a rate below the slowest that
   // the camera offers was asked for; 0 when every frame is kept.
   double keepEvery;
+  // Whether the camera said which rates it offers at the size: where not,
+  // the rate it takes is known only once it is open.
+  bool ratesKnown;
 };
 
 // The mode for a run that asks for size (0x0 for none) and rate (0 for

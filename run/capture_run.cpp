@@ -366,7 +366,7 @@ std::optional<std::string> CaptureRun::openSourceAsked() {
   if (size.width > 0 && !isCamera(source))
     return "-size asks a camera for its frame size: " + inputPath_ +
            " is not a camera";
-  CameraMode mode = {0, size, settings_.frameRate, 0};
+  CameraMode mode = {0, size, settings_.frameRate, 0, false};
   if (isCamera(source)) {
     CameraOffer offer = readCameraOffer(inputPath_.c_str(), size);
     if (size.width > 0 && offer.known && offer.atSize.empty()) {
@@ -416,11 +416,14 @@ std::optional<std::string> CaptureRun::settleCamera(const CameraMode& mode) {
     } catch (const cv::Exception&) {
     }
   }
-  if (mode.keepEvery > 0) {
-    double rate = propertyOf(capture_, cv::CAP_PROP_FPS);
-    pacer_.emplace(1000 * mode.keepEvery,
-                   rate > 0 ? 1000 / rate : 1000 * mode.keepEvery);
-  }
+  // A camera that does not say which rates it offers says which it took.
+  double rate = propertyOf(capture_, cv::CAP_PROP_FPS);
+  double rateAsked = settings_.frameRate;
+  double keepEvery = mode.keepEvery;
+  if (!mode.ratesKnown && rateAsked > 0 && rate > rateAsked)
+    keepEvery = 1 / rateAsked;
+  if (keepEvery > 0)
+    pacer_.emplace(1000 * keepEvery, rate > 0 ? 1000 / rate : 1000 * keepEvery);
   return std::nullopt;
 }
 

@@ -20,6 +20,8 @@
 //   TEST_CAMERA_OPEN_ERRNO    open fails with this errno
 //   TEST_CAMERA_BUSY          S_FMT and REQBUFS fail with EBUSY
 //   TEST_CAMERA_MAX_BUFFERS   the most buffers REQBUFS grants (32)
+//   TEST_CAMERA_NO_LISTS      ENUM_FRAMESIZES and ENUM_FRAMEINTERVALS fail
+//                             with ENOTTY, as drivers may have them
 //   TEST_CAMERA_NO_DHT        MJPEG frames without their Huffman tables,
 //                             as many cameras give them
 //   TEST_CAMERA_DAMAGE_EVERY  every Nth MJPEG frame is cut in half
@@ -134,6 +136,7 @@ class Camera {
     if (rates_.empty()) rates_.push_back(30);
     fps_ = rates_[0];
     withoutTables_ = setting("TEST_CAMERA_NO_DHT", 0) != 0;
+    noLists_ = setting("TEST_CAMERA_NO_LISTS", 0) != 0;
     damageEvery_ = setting("TEST_CAMERA_DAMAGE_EVERY", 0);
     const char* saveDir = std::getenv("TEST_CAMERA_SAVE_DIR");
     if (saveDir != nullptr) saveDir_ = saveDir;
@@ -247,8 +250,10 @@ class Camera {
       case VIDIOC_S_PARM:
         return setRate(static_cast<v4l2_streamparm*>(argument));
       case VIDIOC_ENUM_FRAMESIZES:
+        if (noLists_) return failWith(ENOTTY);
         return enumerateSizes(static_cast<v4l2_frmsizeenum*>(argument));
       case VIDIOC_ENUM_FRAMEINTERVALS:
+        if (noLists_) return failWith(ENOTTY);
         return enumerateIntervals(static_cast<v4l2_frmivalenum*>(argument));
       case VIDIOC_G_INPUT:
         *static_cast<int*>(argument) = 0;
@@ -668,6 +673,7 @@ class Camera {
   std::vector<double> rates_;
   double fps_;  // the rate set
   bool withoutTables_;
+  bool noLists_;
   long damageEvery_;
   std::string saveDir_;
   long unplugAfter_, hangAfter_;

@@ -112,6 +112,13 @@ check "-fps 5 of 30: about every 6th frame" "$STATUS|$(timed_names | wc -l)|$(aw
 check "-fps 5 of 30: each the newest" "$(awk 'FNR == NR { kept[$1] = 1; next }
   $1 == "dequeued" && ($2 in kept) && $4 - $3 >= 1e9 / 30 { print "old " $2 }' <(echo "$kept") "$WORK/trace")" ""
 
+# A camera that lists neither its sizes nor its rates: the size is asked
+# for and checked once open, and the rate it took tells which frames to keep.
+on_camera TEST_CAMERA_NO_LISTS=1 TEST_CAMERA_SIZES=640x480,1280x720 TEST_CAMERA_UNPLUG_AFTER=40 -- \
+  -nv -size 1280x720 -fps 5 -sq 0 99
+check "a camera that lists nothing" "$STATUS|$(size f000.jpg)|$(cd "$DIR" && "$SLOT_READER" --numbers $(files) |
+  awk 'NR > 1 && ($1 - last < 4 || $1 - last > 8) { print "step " $1 - last } { last = $1 }')" "1|1280,720|"
+
 # A camera that hangs ends the run by itself once the backend stops waiting.
 on_camera TEST_CAMERA_HANG_AFTER=10 -- -nv -sq 0 99
 check "hung camera" "$STATUS|$ERR|$(slots)" "1|/dev/video0: $STOPPED|whole in order"
