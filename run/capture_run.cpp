@@ -285,6 +285,7 @@ class CaptureRun {
   std::unique_ptr<FrameWindow> window_;
   bool showFrames_ = false;
   bool anyFrame_ = false;
+  bool escPressed_ = false;  // while frames were passed over
   bool windowFitted_ = false;
   bool live_ = false;  // a camera or a live stream: it has no end
   // Whether frames are the camera's JPEG images.
@@ -446,6 +447,7 @@ RunEnd CaptureRun::takeFrames() {
       // (unplugged, failed, silent, its server gone) is a failure that a
       // script or a service manager must see, as is a video that gives
       // none.
+      if (escPressed_) return RunEnd::EscPressed;
       if (isCamera(settings_.source)) return RunEnd::CameraStopped;
       if (live_) return RunEnd::StreamStopped;
       return anyFrame_ ? RunEnd::VideoEnded : RunEnd::NoFrame;
@@ -487,9 +489,13 @@ bool CaptureRun::readNext(cv::Mat& frame) {
 }
 
 bool CaptureRun::takeCameraFrame(cv::Mat& frame) {
-  // Frames not kept are only taken from the camera, never decoded.
-  for (;;) {
-    if (signals_.arrived() != 0 || !grabFrame(capture_)) return false;
+  // Frames not kept are only taken from the camera, never decoded. While
+  // they are passed over, the window still runs and takes ESC.
+  for (bool passedOver = false;; passedOver = true) {
+    if (passedOver && window_ && (window_->pollKey() & 0xFF) == ESC)
+      escPressed_ = true;
+    if (escPressed_ || signals_.arrived() != 0 || !grabFrame(capture_))
+      return false;
     double captured = 0;
     if (pacer_) {
       double now = monotonicMs();

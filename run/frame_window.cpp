@@ -64,6 +64,14 @@ bool FrameWindow::show(const cv::Mat& frame) {
   }
 }
 
+int FrameWindow::pollKey() {
+  try {
+    return cv::pollKey();
+  } catch (const cv::Exception&) {
+    return -1;
+  }
+}
+
 int FrameWindow::waitForKey() {
   // The library's own wait of 10 ms runs the events until its timer has
   // been seen, some milliseconds late. Short waits are polled instead

@@ -35,6 +35,10 @@ class FrameWindow {
   // the code of a key pressed in it; -1 when none was.
   int waitForKey();
 
+  // Lets the window process the events that wait, without waiting for
+  // more. Returns the code of a key pressed in it; -1 when none was.
+  int pollKey();
+
  private:
   FrameWindow() = default;
 };

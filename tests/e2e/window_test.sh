@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Runs with a display: the window, ESC in it, and a display that is named
 # but cannot be reached. Needs an X server (xvfb-run); skipped without one.
+# Usage: window_test.sh PELLUX CLIPS SLOT_READER TEST_CAMERA_LIBRARY
 source "$(dirname "$0")/lib.sh"
+CAMERA=$4  # the test camera, loaded with LD_PRELOAD
+# The camera is loaded ahead of a sanitizer's runtime.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
 if [ -z "${DISPLAY-}" ]; then
   echo "skipped: no display (run under xvfb-run)"
   exit 77
@@ -44,6 +48,14 @@ run "$CLIPS/long.avi" -nd -no
 wait
 check "-nd window takes ESC" "$STATUS $(($(timed_names | wc -l) < 3000))" "0 1"
 check "-nd with display messages" "$(messages | tail -1)" "Type pellux -h for additional help."
+
+# A camera's frames, kept one every 50 s: ESC ends the run while the
+# frames in between are passed over, long before the next is kept.
+trace=$WORK/camera.trace
+press_escape &
+TEST_CAMERA_TRACE=$trace TEST_CAMERA_UNPLUG_AFTER=1800 LD_PRELOAD=$CAMERA run -nv -fps 0.02
+wait
+check "ESC while frames are passed over" "$STATUS|$(timed_names)|$(($(grep -c '^dequeued' "$trace") < 1500))" "0|f000.jpg|1"
 
 # A display that the environment names but nothing serves: no crash, the
 # frames are converted all the same.
