@@ -72,12 +72,4 @@ TEST(CameraMode, RatesNotSaidAreLeftToTheCamera) {
                   .ratesKnown);
 }
 
-TEST(CameraMode, UnknownCamerasAreAskedAsTold) {
-  CameraMode mode = chooseCameraMode({false, HD, {}, {}}, HD, 12);
-  EXPECT_EQ(mode.format, 0u);
-  EXPECT_EQ(mode.size.height, 720);
-  EXPECT_EQ(mode.rate, 12);
-  EXPECT_EQ(mode.keepEvery, 0);
-}
-
 }  // namespace
