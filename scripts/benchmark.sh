@@ -8,8 +8,10 @@
 # round. The window mode runs on a virtual X display, drawing on: its cycle
 # is the mean of pellux's own timing lines, against the decode loop's time
 # per frame. The camera rows run pellux on the test camera (the tests' own
-# user-space V4L2 camera, 640x480, 300 frames) headless and in the window,
-# at 30 and 120 frames per second, and on a camera that hangs.
+# user-space V4L2 camera, 300 frames): YUYV and MJPEG at 640x480, MJPEG at
+# 1280x720 headless, in the window and with -fps 1, against the pellux that
+# decoded and encoded MJPEG frames again; 120 frames per second; and a
+# camera that hangs.
 # Usage: scripts/benchmark.sh [ROUNDS] (default 5).
 set -eu
 cd "$(dirname "$0")/.."
@@ -23,6 +25,9 @@ clock=$PWD/build/line_clock
 camera=$PWD/build/tests/libtest_camera.so
 slot_reader=$PWD/build/tests/slot_reader
 work=$(mktemp -d)
+# The last pellux that decoded a camera's MJPEG frames and encoded them
+# again for JPEG slots.
+BEFORE_PASS_THROUGH=25cbe7f
 display=:$((200 + RANDOM % 100))
 Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
@@ -87,55 +92,91 @@ for size in 640x480 1280x720; do
     "$size" "$cycle" "$decode" "$(awk -v c="$cycle" -v d="$decode" 'BEGIN { print c - d }')"
 done
 
-# on_camera NAME FPS DISPLAY [SETTING=VALUE...]: one camera run in a fresh
-# directory, its time appended to $work/runs like measure's; the timing
-# lines with their arrival times in $work/NAME.lines, the camera's trace in
-# $work/NAME.trace, the frame number each of the 300 slots holds in
-# $work/NAME.numbers. The camera is unplugged after 301 frames: the backend
-# drops the first, so 300 are written.
+# The pellux before camera frames were written as they came, which decoded
+# each MJPEG frame and encoded it again: the camera rows' baseline.
+before=$work/before
+mkdir "$before"
+git archive "$BEFORE_PASS_THROUGH" | tar -x -C "$before"
+cmake -S "$before" -B "$before/build" >/dev/null
+cmake --build "$before/build" --target pellux >/dev/null
+
+# on_camera NAME DISPLAY PELLUX [SETTING=VALUE...] [-- OPTION...]: one camera
+# run in a fresh directory, its time appended to $work/runs like measure's;
+# the timing lines with their arrival times in $work/NAME.lines, the
+# camera's trace in $work/NAME.trace, the frame number each of the 300
+# slots holds in $work/NAME.numbers. The camera is unplugged after 301
+# frames: the backend drops the first, so 300 can be written.
 on_camera() {
-  local name=$1 fps=$2 display=$3
+  local name=$1 display=$2 program=$3 settings=() options=()
   shift 3
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do settings+=("$1") && shift; done
+  [ $# -gt 0 ] && shift && options=("$@")
   rm -rf "$work/dir" && mkdir "$work/dir"
   (cd "$work/dir" && /usr/bin/time -f '%e %U %S %M' -o "$work/time" \
-    env -u DISPLAY -u WAYLAND_DISPLAY ${display:+DISPLAY=$display} TEST_CAMERA_FPS="$fps" \
-    TEST_CAMERA_UNPLUG_AFTER=301 TEST_CAMERA_TRACE="$work/$name.trace" "$@" \
-    LD_PRELOAD="$camera" "$pellux" -nv -sq 0 299 2>/dev/null | "$clock" >"$work/$name.lines")
+    env -u DISPLAY -u WAYLAND_DISPLAY ${display:+DISPLAY=$display} \
+    TEST_CAMERA_UNPLUG_AFTER=301 TEST_CAMERA_TRACE="$work/$name.trace" "${settings[@]}" \
+    LD_PRELOAD="$camera" "$program" -nv -sq 0 299 "${options[@]}" 2>/dev/null |
+    "$clock" >"$work/$name.lines")
   record "$name"
   (cd "$work/dir" && "$slot_reader" --numbers $(printf 'f%03d.jpg ' $(seq 0 299))) \
     >"$work/$name.numbers" 2>/dev/null
 }
-# Frames the camera had to drop, and the medians in ms of capture to timing
-# line and of a frame's age when pellux took it from the camera.
-lost() { grep -c '^dropped' "$work/$1.trace"; }
-latency_ms() {  # the kth line names the kth slot, which holds its frame's number
+# Frames of the 300 that got no timing line, whether the camera had to drop
+# them or pellux did not take them.
+lost() { echo $((300 - $(grep -c 'capture time' "$work/$1.lines"))); }
+# The ms from each written frame's capture to its timing line, one a line.
+latencies() {  # the kth line names the kth slot, which holds its frame's number
   paste -d' ' "$work/$1.numbers" <(grep 'capture time' "$work/$1.lines" | cut -d' ' -f1) |
     awk 'FNR == NR { if ($1 == "filled") captured[$2] = $3; next }
-         $1 in captured { print ($2 - captured[$1]) / 1e6 }' "$work/$1.trace" - | median
+         $1 in captured { print ($2 - captured[$1]) / 1e6 }' "$work/$1.trace" -
 }
-age_ms() { awk '$1 == "dequeued" { print ($4 - $3) / 1e6 }' "$work/$1.trace" | median; }
+# pellux's own CPU while frames stream, in % of one core: the process's CPU
+# time less the camera thread's, from the 30th frame to the last.
+cpu_percent() {
+  awk '$1 == "filled" { if (++n == 30) { t0 = $3; p0 = $4; c0 = $5 } t = $3; p = $4; c = $5 }
+       END { printf "%.2f\n", ((p - p0) - (c - c0)) / (t - t0) * 100 }' "$work/$1.trace"
+}
 
 echo
-printf '%-22s %7s %7s %8s %11s %10s %s\n' camera "wall s" "cpu %" "dropped" "latency ms" "age ms" ""
+printf '%-40s %7s %7s %11s %s\n' camera "cpu %" "lost" "latency ms" ""
 : >"$work/runs"
-for row in "30:headless:" "30:window:$display" "120:headless:" "120:window:$display"; do
-  IFS=: read -r fps mode shown <<<"$row"
-  name=cam$fps$mode
+for row in \
+  "yuyv:640x480 YUYV 30 fps, no display:pellux:TEST_CAMERA_FORMATS=YUYV" \
+  "mjpeg:640x480 MJPEG 30 fps, no display:pellux:TEST_CAMERA_FORMATS=MJPG" \
+  "hd:1280x720 MJPEG 30 fps, no display:pellux:TEST_CAMERA_SIZES=1280x720 -- -size 1280x720" \
+  "hdbefore:the same, decoded and encoded again:before:TEST_CAMERA_SIZES=1280x720 TEST_CAMERA_FORMATS=MJPG" \
+  "hdwindow:1280x720 MJPEG 30 fps, window:window:TEST_CAMERA_SIZES=1280x720 -- -size 1280x720" \
+  "hdfps1:1280x720 MJPEG 30 fps, -fps 1:pellux:TEST_CAMERA_SIZES=1280x720 -- -size 1280x720 -fps 1" \
+  "fast:640x480 120 fps, no display:pellux:TEST_CAMERA_FPS=120" \
+  "fastwindow:640x480 120 fps, window:window:TEST_CAMERA_FPS=120"; do
+  IFS=: read -r name label program arguments <<<"$row"
+  shown=""
+  case $program in
+  before) program=$before/build/pellux ;;
+  window) program=$pellux shown=$display ;;
+  *) program=$pellux ;;
+  esac
   : >"$work/$name.figures"
   for ((round = 0; round < rounds; round++)); do
-    on_camera "$name" "$fps" "$shown"
-    echo "$(lost "$name") $(latency_ms "$name") $(age_ms "$name")" >>"$work/$name.figures"
+    # shellcheck disable=SC2086 # the row's settings and options, split
+    on_camera "$name" "$shown" "$program" $arguments
+    echo "$(cpu_percent "$name") $(lost "$name") $(latencies "$name" | median) \
+$(latencies "$name" | sort -g | tail -1)" >>"$work/$name.figures"
   done
-  cpu=$(awk -v n="$name" '$1 == n { print $3 / $2 * 100 }' "$work/runs" | median)
-  printf '%-22s %7s %7.0f %8s %11.2f %10.2f\n' "$fps fps, $mode" "$(figure "$name" 2)" "$cpu" \
-    "$(cut -d' ' -f1 "$work/$name.figures" | sort -g | tail -1)" \
-    "$(cut -d' ' -f2 "$work/$name.figures" | median)" "$(cut -d' ' -f3 "$work/$name.figures" | median)"
+  latency=$(printf '%.2f' "$(cut -d' ' -f3 "$work/$name.figures" | median)")
+  lost="$(cut -d' ' -f2 "$work/$name.figures" | sort -g | tail -1)"
+  # Kept frames are few: each of them counts, and the others are not lost.
+  [ "$name" = hdfps1 ] &&
+    latency=$(printf '%.2f (most)' "$(cut -d' ' -f4 "$work/$name.figures" | sort -g | tail -1)") lost=-
+  printf '%-40s %7.2f %7s %11s\n' "$label" "$(cut -d' ' -f1 "$work/$name.figures" | median)" \
+    "$lost" "$latency"
 done
-echo "(dropped: the most in a round, of 300; latency: capture to timing line; age: capture to dequeue)"
+echo "(cpu: pellux's own, camera left out, median of rounds; lost: the most in a round, of 300;"
+echo " latency: capture to timing line, median of rounds' medians; -fps 1 keeps 10 of the 300)"
 
 # A camera that hangs after 30 frames: the run ends by itself when the
 # backend stops waiting, and at once on one SIGTERM.
-on_camera hang 30 "" TEST_CAMERA_HANG_AFTER=30
+on_camera hang "" "$pellux" TEST_CAMERA_HANG_AFTER=30
 by_itself=$(awk '/capture time/ { last = $1 } $2 == "EOF" { printf "%.2f", ($1 - last) / 1e9 }' "$work/hang.lines")
 rm -rf "$work/dir" && mkdir "$work/dir"
 (cd "$work/dir" && exec env -u DISPLAY -u WAYLAND_DISPLAY TEST_CAMERA_HANG_AFTER=30 \
