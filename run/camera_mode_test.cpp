@@ -60,16 +60,16 @@ TEST(CameraMode, NearestRateAtOrAboveAndBelowTheSlowestOneKept) {
 TEST(CameraMode, RatesNotSaidAreLeftToTheCamera) {
   // MJPEG may serve any rate; the rate asked for is asked as it is, and
   // which frames to keep is known only once the camera is open.
-  CameraOffer quiet = offering({{V4L2_PIX_FMT_YUYV, {}, false},
-                                {V4L2_PIX_FMT_MJPEG, {}, false}});
+  CameraOffer quiet = offering(
+      {{V4L2_PIX_FMT_YUYV, {}, false}, {V4L2_PIX_FMT_MJPEG, {}, false}});
   CameraMode mode = chooseCameraMode(quiet, HD, 0.5);
   EXPECT_EQ(mode.format, V4L2_PIX_FMT_MJPEG);
   EXPECT_EQ(mode.rate, 0.5);
   EXPECT_EQ(mode.keepEvery, 0);
   EXPECT_FALSE(mode.ratesKnown);
-  EXPECT_TRUE(chooseCameraMode(offering({{V4L2_PIX_FMT_MJPEG, {5}, false}}),
-                               HD, 0.5)
-                  .ratesKnown);
+  EXPECT_TRUE(
+      chooseCameraMode(offering({{V4L2_PIX_FMT_MJPEG, {5}, false}}), HD, 0.5)
+          .ratesKnown);
 }
 
 }  // namespace
