@@ -88,10 +88,16 @@ int retryIoctl(int fd, unsigned long request, void* argument) {
   return result;
 }
 
+// A size as V4L2 gives it; sides beyond an int are held to INT_MAX, which
+// nothing can ask for.
+FrameSize sizeOf(uint32_t width, uint32_t height) {
+  return {static_cast<int>(std::min<uint32_t>(width, INT_MAX)),
+          static_cast<int>(std::min<uint32_t>(height, INT_MAX))};
+}
+
 bool isSize(FrameSize size, uint32_t width, uint32_t height) {
-  return size.width >= 0 && size.height >= 0 &&
-         static_cast<uint32_t>(size.width) == width &&
-         static_cast<uint32_t>(size.height) == height;
+  FrameSize offered = sizeOf(width, height);
+  return size.width == offered.width && size.height == offered.height;
 }
 
 bool withinSteps(int side, uint32_t least, uint32_t most, uint32_t step) {
@@ -211,18 +217,17 @@ CameraOffer readCameraOffer(const char* path, FrameSize size) {
       std::string described;
       if (sizes.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
         offersSize |= isSize(size, sizes.discrete.width, sizes.discrete.height);
-        described = std::to_string(sizes.discrete.width) + "x" +
-                    std::to_string(sizes.discrete.height);
+        described =
+            describeSize(sizeOf(sizes.discrete.width, sizes.discrete.height));
       } else {
         const v4l2_frmsize_stepwise& steps = sizes.stepwise;
         offersSize |= withinSteps(size.width, steps.min_width, steps.max_width,
                                   steps.step_width) &&
                       withinSteps(size.height, steps.min_height,
                                   steps.max_height, steps.step_height);
-        described = std::to_string(steps.min_width) + "x" +
-                    std::to_string(steps.min_height) + " to " +
-                    std::to_string(steps.max_width) + "x" +
-                    std::to_string(steps.max_height);
+        described = describeSize(sizeOf(steps.min_width, steps.min_height)) +
+                    " to " +
+                    describeSize(sizeOf(steps.max_width, steps.max_height));
       }
       offer.known = true;
       if (std::find(offer.sizes.begin(), offer.sizes.end(), described) ==

@@ -38,6 +38,9 @@
 
 namespace {
 
+// The first line of every start that found no source to take frames from.
+constexpr char NOT_INITIALIZED[] = "Could not initialize capturing...";
+
 // How long a network stream may take to open, and to give each frame: a
 // stream that stalls ends the run as soon as a camera that stalls does.
 constexpr int STREAM_TIMEOUT_MS = 10000;
@@ -363,7 +366,6 @@ std::optional<std::string> CaptureRun::start() {
 std::optional<std::string> CaptureRun::openSourceAsked() {
   const CaptureSource& source = settings_.source;
   const FrameSize size = settings_.frameSize;
-  const std::string failed = "Could not initialize capturing...\n";
   if (size.width > 0 && !isCamera(source))
     return "-size asks a camera for its frame size: " + inputPath_ +
            " is not a camera";
@@ -374,7 +376,7 @@ std::optional<std::string> CaptureRun::openSourceAsked() {
       std::string sizes;
       for (const std::string& offered : offer.sizes)
         sizes += (sizes.empty() ? "" : ", ") + offered;
-      return failed + inputPath_ + ": " + describeSize(size) +
+      return NOT_INITIALIZED + ("\n" + inputPath_) + ": " + describeSize(size) +
              " is not offered; it offers " + sizes;
     }
     mode = chooseCameraMode(offer, size, settings_.frameRate);
@@ -386,7 +388,7 @@ std::optional<std::string> CaptureRun::openSourceAsked() {
       [&] { return openSource(source, mode, capture_, streamFailure); },
       [] { return true; });
   if (!opened) {
-    std::string reason = failed.substr(0, failed.size() - 1);
+    std::string reason = NOT_INITIALIZED;
     if (isCamera(source))
       reason +=
           "\n" + inputPath_ + ": " + cameraFailureReason(inputPath_.c_str());
@@ -404,9 +406,8 @@ std::optional<std::string> CaptureRun::settleCamera(const CameraMode& mode) {
       static_cast<int>(propertyOf(capture_, cv::CAP_PROP_FRAME_HEIGHT))};
   if (asked.width > 0 &&
       (given.width != asked.width || given.height != asked.height))
-    return "Could not initialize capturing...\n" + inputPath_ + ": " +
-           describeSize(asked) + " is not offered; it gives " +
-           describeSize(given);
+    return NOT_INITIALIZED + ("\n" + inputPath_) + ": " + describeSize(asked) +
+           " is not offered; it gives " + describeSize(given);
   bool convertsFrames = propertyOf(capture_, cv::CAP_PROP_CONVERT_RGB) != 0;
   bool givesJpeg = static_cast<uint32_t>(propertyOf(
                        capture_, cv::CAP_PROP_FOURCC)) == V4L2_PIX_FMT_MJPEG;

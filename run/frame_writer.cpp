@@ -80,20 +80,20 @@ bool cannotLinkUnnamedFiles(const WriteResult& result) {
          error == EXDEV || error == EOPNOTSUPP;
 }
 
-// The camera's JPEG image in frame, as a viewer can decode it.
-WriteResult completeCameraJpeg(const cv::Mat& frame,
-                               std::vector<unsigned char>& image) {
-  std::optional<JpegLayout> layout = wholeJpeg(frame);
-  if (!layout) return {WriteFailure::EncoderRefused, {}};
-  completeJpeg(frame.ptr<unsigned char>(), *layout, image);
-  return {};
-}
-
 WriteResult systemFailure(FileFailure failure) {
   return {WriteFailure::System, failure};
 }
 
 WriteResult failedWith(WriteFailure failure) { return {failure, {}}; }
+
+// The camera's JPEG image in frame, as a viewer can decode it.
+WriteResult completeCameraJpeg(const cv::Mat& frame,
+                               std::vector<unsigned char>& image) {
+  std::optional<JpegLayout> layout = wholeJpeg(frame);
+  if (!layout) return failedWith(WriteFailure::EncoderRefused);
+  completeJpeg(frame.ptr<unsigned char>(), *layout, image);
+  return {};
+}
 
 // Writes frame in format into a new hidden file beside the slot name,
 // left in file, and proves that it holds the whole image.
