@@ -1,7 +1,6 @@
 #include "run/capture_run.h"
 
 #include <linux/videodev2.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -155,13 +154,6 @@ bool retrieveFrame(cv::VideoCapture& capture, cv::Mat& frame) {
   } catch (const cv::Exception&) {
     return false;
   }
-}
-
-// Whether frames in slots named with extension are JPEG images.
-bool isJpegExtension(const std::string& extension) {
-  for (const char* jpeg : {".jpg", ".jpeg", ".jpe"})
-    if (strcasecmp(extension.c_str(), jpeg) == 0) return true;
-  return false;
 }
 
 // The monotonic clock in milliseconds, the clock of V4L2 capture times.
@@ -332,7 +324,7 @@ std::optional<std::string> CaptureRun::start() {
     // A camera's JPEG images are written as they came to JPEG slots, and
     // decoded by the encoders for others.
     format->jpegFrames = jpegFrames_;
-    if (jpegFrames_ && isJpegExtension(format->extension))
+    if (jpegFrames_ && format->encoding == Encoding::Jpeg)
       format->encoding = Encoding::AsCaptured;
     writer_.emplace(*format, inputPath_.c_str());
   }

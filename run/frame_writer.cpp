@@ -27,6 +27,12 @@ std::string extensionOf(const char* name) {
   return dot == nullptr ? std::string() : std::string(dot);
 }
 
+bool isJpegExtension(const std::string& extension) {
+  for (const char* jpeg : {".jpg", ".jpeg", ".jpe"})
+    if (strcasecmp(extension.c_str(), jpeg) == 0) return true;
+  return false;
+}
+
 // These writers encode only into a named file: asked for memory, the
 // library goes through a file of its own in the system's temporary
 // directory. They are given a hidden file beside the slot instead.
@@ -85,6 +91,17 @@ WriteResult systemFailure(FileFailure failure) {
 }
 
 WriteResult failedWith(WriteFailure failure) { return {failure, {}}; }
+
+// Compresses picture, which TurboJPEG takes, with compressor, made at the
+// first picture and kept for the next.
+WriteResult compressJpeg(const cv::Mat& picture,
+                         std::unique_ptr<JpegCompressor>& compressor,
+                         std::vector<unsigned char>& image) {
+  if (!compressor) compressor = JpegCompressor::create();
+  if (!compressor) return failedWith(WriteFailure::OutOfMemory);
+  if (compressor->compress(picture, image)) return {};
+  return failedWith(WriteFailure::EncoderRefused);
+}
 
 // The camera's JPEG image in frame, as a viewer can decode it.
 WriteResult completeCameraJpeg(const cv::Mat& frame,
@@ -175,12 +192,18 @@ std::variant<ImageFormat, FormatProblem> chooseImageFormat(const char* name) {
     return FormatProblem::NoWriter;
   }
   std::string extension = extensionOf(name);
-  ImageFormat format = {extension, writesOnlyToFiles(extension)
-                                       ? Encoding::ThroughFile
-                                       : Encoding::InMemory};
+  ImageFormat format = {extension, Encoding::InMemory};
+  if (isJpegExtension(extension)) format.encoding = Encoding::Jpeg;
+  if (writesOnlyToFiles(extension)) format.encoding = Encoding::ThroughFile;
   cv::Mat proof(PROOF_SIZE, PROOF_SIZE, CV_8UC3, cv::Scalar(40, 120, 200));
+  std::vector<unsigned char> encoded;
+  if (format.encoding == Encoding::Jpeg) {
+    std::unique_ptr<JpegCompressor> compressor;
+    if (compressJpeg(proof, compressor, encoded).failure == WriteFailure::None)
+      return format;
+    return FormatProblem::RefusesFrames;
+  }
   if (format.encoding == Encoding::InMemory) {
-    std::vector<unsigned char> encoded;
     if (encodeInMemory(extension, proof, encoded)) return format;
     return FormatProblem::RefusesFrames;
   }
@@ -235,6 +258,8 @@ WriteResult FrameWriter::encode(const char* name, const cv::Mat& frame,
     }
     if (format_.encoding == Encoding::ThroughFile)
       return writeThroughFile(files_, format_, name, *picture, encoded.file_);
+    if (format_.encoding == Encoding::Jpeg && JpegCompressor::takes(*picture))
+      return compressJpeg(*picture, encoded.compressor_, encoded.bytes_);
     if (encodeInMemory(format_.extension, *picture, encoded.bytes_)) return {};
     return failedWith(WriteFailure::EncoderRefused);
   } catch (const std::bad_alloc&) {

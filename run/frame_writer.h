@@ -13,11 +13,13 @@
 #include <vector>
 
 #include "run/file_system.h"
+#include "run/jpeg_compressor.h"
 #include "run/temporary_file.h"
 
 // How the image writer of a format delivers an image.
 enum class Encoding {
-  InMemory,     // into a buffer
+  Jpeg,         // by TurboJPEG, into a buffer (jpg, jpeg, jpe)
+  InMemory,     // by the library's writer, into a buffer
   ThroughFile,  // only into a named file (jp2, hdr, pfm, ras, sr)
   AsCaptured,   // none: frames are a camera's JPEG images, written as such
 };
@@ -70,6 +72,8 @@ class EncodedFrame {
   friend class FrameWriter;
   std::vector<unsigned char> bytes_;  // kept from frame to frame
   cv::Mat picture_;  // a camera's JPEG image decoded, kept likewise
+  // Made at the first JPEG encoded into this frame, then kept.
+  std::unique_ptr<JpegCompressor> compressor_;
   std::optional<TemporaryFile> file_;
 };
 

@@ -12,11 +12,13 @@ packages=()
 sizes=()
 for need in "$@"; do
   case $need in
-    build)  # the compiler, CMake, the OpenCV modules and FFmpeg's libraries
+    build)  # the compiler, CMake, the OpenCV modules, FFmpeg's libraries and
+      # TurboJPEG
       packages+=(cmake g++ make pkg-config libavformat-dev libavcodec-dev libavutil-dev
+        libturbojpeg0-dev
         libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
         libopencv-videoio-dev libopencv-highgui-dev)
-      sizes+=("building: 350 packages, 254 MB to download, 1001 MB on disk") ;;
+      sizes+=("building: 352 packages, 254 MB to download, 1003 MB on disk") ;;
     tests)  # unit tests, test clips, the virtual display, man page and package
       # checks, and the HTTP and RTSP servers of the stream tests
       packages+=(libgtest-dev ffmpeg xvfb xauth xdotool groff-base dpkg-dev file lintian

@@ -34,6 +34,9 @@ for clip in c.mp4 c.avi c.webm c.mkv c.mov; do
   check "$clip frames" "$(timed_names)" "$(ring_names f jpg 0 10 25)"
   check "$clip files" "$(files | wc -l)" 11
 done
+# JPEG slots are baseline JFIF images, which every viewer reads.
+check "jpg slots" "$(file -b "$DIR/f000.jpg" | grep -o 'JFIF standard 1.01\|baseline' | paste -sd' ')" \
+  "JFIF standard 1.01 baseline"
 
 # Each file holds the frame of its index: compared with ffmpeg's own
 # extraction of the same clip, it matches that frame and not the next one.
