@@ -66,7 +66,7 @@ cv::Mat* FramePipeline::nextBuffer() {
   std::unique_lock<std::mutex> lock(mutex_);
   // The buffer was last used by the frame one ring before, which must be
   // in place before it is decoded over.
-  changed_.wait(
+  placedOne_.wait(
       lock, [&] { return handedOver_ - placed_ < jobs_.size() || stopping_; });
   return stopping_ ? nullptr : &job(handedOver_).frame;
 }
@@ -75,25 +75,26 @@ void FramePipeline::handOver(const char* name) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::snprintf(job(handedOver_).name, SLOT_NAME_SIZE, "%s", name);
   ++handedOver_;
-  changed_.notify_all();
+  handedOverOne_.notify_one();
 }
 
 void FramePipeline::stop() {
   std::lock_guard<std::mutex> lock(mutex_);
   stopping_ = true;
-  changed_.notify_all();
+  placedOne_.notify_all();
 }
 
 bool FramePipeline::finish() {
   {
     std::unique_lock<std::mutex> lock(mutex_);
     closing_ = true;
-    changed_.notify_all();
+    handedOverOne_.notify_all();
+    encodedNext_.notify_all();
     auto allPlaced = [&] { return placed_ == handedOver_; };
-    changed_.wait(lock, [&] { return allPlaced() || stopping_; });
+    placedOne_.wait(lock, [&] { return allPlaced() || stopping_; });
     // Told to stop: the frames in flight are completed, with their lines
     // unless the reader of stdout has stopped reading them.
-    while (!changed_.wait_for(lock, INTERRUPT_INTERVAL, allPlaced))
+    while (!placedOne_.wait_for(lock, INTERRUPT_INTERVAL, allPlaced))
       giveUpStalledOutput();
   }
   for (std::thread& thread : threads_)
@@ -104,10 +105,11 @@ bool FramePipeline::finish() {
 void FramePipeline::encodeFrames() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock,
-                  [&] { return nextToEncode_ < handedOver_ || closing_; });
+    handedOverOne_.wait(
+        lock, [&] { return nextToEncode_ < handedOver_ || closing_; });
     if (nextToEncode_ == handedOver_) return;  // closing, nothing left
-    Job& next = job(nextToEncode_++);
+    uint64_t number = nextToEncode_++;
+    Job& next = job(number);
     lock.unlock();
     WriteResult result;
     if (writer_ != nullptr) {
@@ -120,7 +122,7 @@ void FramePipeline::encodeFrames() {
     lock.lock();
     next.result = result;
     next.isEncoded = true;
-    changed_.notify_all();
+    if (number == placed_) encodedNext_.notify_one();
   }
 }
 
@@ -138,7 +140,7 @@ bool FramePipeline::idle() {
 void FramePipeline::placeFrames() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [&] {
+    encodedNext_.wait(lock, [&] {
       return (placed_ < handedOver_ && job(placed_).isEncoded) ||
              (closing_ && placed_ == handedOver_);
     });
@@ -149,7 +151,7 @@ void FramePipeline::placeFrames() {
     lock.lock();
     next.isEncoded = false;
     ++placed_;
-    changed_.notify_all();
+    placedOne_.notify_all();
   }
 }
 

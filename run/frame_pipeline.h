@@ -90,7 +90,11 @@ class FramePipeline {
   // a job's frame, name and encoding belong to the one thread whose turn
   // it is.
   std::mutex mutex_;
-  std::condition_variable changed_;
+  // Each thread is woken only by what it waits for: a thread woken for
+  // nothing takes a core from the decoding.
+  std::condition_variable handedOverOne_;  // for the encoders
+  std::condition_variable encodedNext_;    // for the placing thread
+  std::condition_variable placedOne_;      // for a buffer, and the finish
   std::vector<Job> jobs_;  // one per encoder, and the one being decoded
   uint64_t handedOver_ = 0;
   uint64_t nextToEncode_ = 0;
