@@ -3,11 +3,12 @@
 # frames made here: a bare decode loop, the same loop writing each frame
 # with cv::imwrite (what pellux does, one step after the other), and ffmpeg
 # writing the same JPEG sequence, and the loop and pellux again held to one
-# core with taskset. The commands run in turn, round after
-# round, and the table gives medians of the rounds, ratios taken round by
-# round. The window mode runs on a virtual X display, drawing on: its cycle
-# is the mean of pellux's own timing lines, against the decode loop's time
-# per frame. The camera rows run pellux on the test camera (the tests' own
+# core with taskset; pellux as it was before JPEG slots went through
+# TurboJPEG runs beside each pellux row. The commands run in turn, round
+# after round, and the table gives medians of the rounds, wall and CPU
+# ratios taken round by round. The window mode runs on a virtual X display,
+# drawing on: its cycle is the mean of pellux's own timing lines, against
+# the decode loop's time per frame. The camera rows run pellux on the test camera (the tests' own
 # user-space V4L2 camera, 300 frames): YUYV and MJPEG at 640x480, MJPEG at
 # 1280x720 headless, in the window and with -fps 1, against the pellux that
 # decoded and encoded MJPEG frames again; 120 frames per second; and a
@@ -26,12 +27,25 @@ camera=$PWD/build/tests/libtest_camera.so
 slot_reader=$PWD/build/tests/slot_reader
 work=$(mktemp -d)
 # The last pellux that decoded a camera's MJPEG frames and encoded them
-# again for JPEG slots.
+# again for JPEG slots, and the last that wrote JPEG slots with OpenCV's
+# writer.
 BEFORE_PASS_THROUGH=25cbe7f
+BEFORE_TURBOJPEG=388b730
 display=:$((200 + RANDOM % 100))
 Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
+
+# built_at COMMIT: builds pellux as it was at COMMIT, from git, and prints
+# the program's path.
+built_at() {
+  mkdir "$work/$1"
+  git archive "$1" | tar -x -C "$work/$1"
+  cmake -S "$work/$1" -B "$work/$1/build" >/dev/null
+  cmake --build "$work/$1/build" --target pellux >/dev/null
+  echo "$work/$1/build/pellux"
+}
+old=$(built_at "$BEFORE_TURBOJPEG")
 
 # measure NAME COMMAND...: one run in a fresh directory; appends
 # "NAME wall cpu peak_kib" to $work/runs, the command's stdout to $work/NAME.out
@@ -49,56 +63,62 @@ record() {  # record NAME: NAME's figures from $work/time, after any status line
 }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 figure() { awk -v n="$1" -v c="$2" '$1 == n { print $c }' "$work/runs" | median; }
-ratio() {  # ratio A B: median over rounds of A's wall over B's
-  paste <(awk -v n="$1" '$1 == n { print $2 }' "$work/runs") \
-    <(awk -v n="$2" '$1 == n { print $2 }' "$work/runs") |
+ratio() {  # ratio A B [COLUMN]: median over rounds of A's wall (or cpu: 3) over B's
+  paste <(awk -v n="$1" -v c="${3:-2}" '$1 == n { print $c }' "$work/runs") \
+    <(awk -v n="$2" -v c="${3:-2}" '$1 == n { print $c }' "$work/runs") |
     awk '{ printf "%.2f\n", $1 / $2 }' | median
 }
 cycle_ms() { grep -o 'capture time = [0-9.]*' "$1" | awk '{ s += $4 } END { printf "%.2f", s / NR }'; }
 
-printf '%-9s %-34s %7s %7s %9s %s\n' clip command "wall s" "cpu s" "peak MiB" "wall ratio (median of rounds)"
+printf '%-9s %-34s %7s %7s %9s %s\n' clip command "wall s" "cpu s" "peak MiB" "wall and cpu ratios (medians of rounds)"
 for size in 640x480 1280x720; do
   clip=$work/$size.mp4
   ffmpeg -v error -f lavfi -i testsrc2=size=$size:rate=30 -frames:v 300 \
     -c:v libx264 -pix_fmt yuv420p "$clip"
   : >"$work/runs"
-  windowed=()
+  : >"$work/window.cycles"
+  : >"$work/oldwindow.cycles"
   decoded=()
   for ((round = 0; round < rounds; round++)); do
     measure decode "$loop" "$clip"
     decoded+=("$(grep -o '[0-9.]* ms/frame' "$work/decode.out" | cut -d' ' -f1)")
     measure loop "$loop" "$clip" write
     measure pellux env -u DISPLAY -u WAYLAND_DISPLAY "$pellux" "$clip" -nv -sq 0 299
+    measure old env -u DISPLAY -u WAYLAND_DISPLAY "$old" "$clip" -nv -sq 0 299
     measure ffmpeg ffmpeg -v error -i "$clip" -q:v 2 -start_number 0 f%03d.jpg
     measure window env DISPLAY="$display" "$pellux" "$clip" -nv -sq 0 299
-    windowed+=("$(cycle_ms "$work/window.out")")
+    measure oldwindow env DISPLAY="$display" "$old" "$clip" -nv -sq 0 299
+    for name in window oldwindow; do echo "$(cycle_ms "$work/$name.out")" >>"$work/$name.cycles"; done
     measure loop1 taskset -c 0 "$loop" "$clip" write
     measure pellux1 env -u DISPLAY -u WAYLAND_DISPLAY taskset -c 0 "$pellux" "$clip" -nv -sq 0 299
+    measure old1 env -u DISPLAY -u WAYLAND_DISPLAY taskset -c 0 "$old" "$clip" -nv -sq 0 299
   done
   for row in "decode:decode loop (no writing)" "loop:decode, then imwrite, in turn" \
-    "pellux:pellux, no display" "ffmpeg:ffmpeg -i CLIP f%03d.jpg" \
-    "window:pellux, window on Xvfb" "loop1:decode, then imwrite, one core" \
-    "pellux1:pellux, no display, one core"; do
+    "pellux:pellux, no display" "old:the same, before TurboJPEG" \
+    "ffmpeg:ffmpeg -i CLIP f%03d.jpg" "window:pellux, window on Xvfb" \
+    "oldwindow:the same, before TurboJPEG" "loop1:decode, then imwrite, one core" \
+    "pellux1:pellux, no display, one core" "old1:the same, before TurboJPEG"; do
     name=${row%%:*}
     extra=""
-    [ "$name" = pellux ] && extra="$(ratio pellux loop) of the loop, $(ratio pellux ffmpeg) of ffmpeg"
-    [ "$name" = pellux1 ] && extra="$(ratio pellux1 loop1) of the loop on one core"
+    case $name in
+    pellux | old) extra="$(ratio "$name" loop) and $(ratio "$name" loop 3) of the loop, \
+$(ratio "$name" ffmpeg) and $(ratio "$name" ffmpeg 3) of ffmpeg" ;;
+    pellux1 | old1) extra="$(ratio "$name" loop1) and $(ratio "$name" loop1 3) of the loop on one core" ;;
+    esac
     printf '%-9s %-34s %7s %7s %9.1f %s\n' "$size" "${row#*:}" "$(figure "$name" 2)" \
       "$(figure "$name" 3)" "$(awk -v k="$(figure "$name" 4)" 'BEGIN { print k / 1024 }')" "$extra"
   done
-  cycle=$(printf '%s\n' "${windowed[@]}" | median)
   decode=$(printf '%s\n' "${decoded[@]}" | median)
-  printf '%-9s window cycle %.2f ms, decoding %.2f ms/frame: %.2f ms over decoding\n' \
-    "$size" "$cycle" "$decode" "$(awk -v c="$cycle" -v d="$decode" 'BEGIN { print c - d }')"
+  for run in "window:pellux" "oldwindow:before TurboJPEG"; do
+    cycle=$(median <"$work/${run%%:*}.cycles")
+    printf '%-9s window cycle %.2f ms, decoding %.2f ms/frame: %.2f ms over decoding (%s)\n' \
+      "$size" "$cycle" "$decode" "$(awk -v c="$cycle" -v d="$decode" 'BEGIN { print c - d }')" "${run#*:}"
+  done
 done
 
 # The pellux before camera frames were written as they came, which decoded
 # each MJPEG frame and encoded it again: the camera rows' baseline.
-before=$work/before
-mkdir "$before"
-git archive "$BEFORE_PASS_THROUGH" | tar -x -C "$before"
-cmake -S "$before" -B "$before/build" >/dev/null
-cmake --build "$before/build" --target pellux >/dev/null
+before=$(built_at "$BEFORE_PASS_THROUGH")
 
 # on_camera NAME DISPLAY PELLUX [SETTING=VALUE...] [-- OPTION...]: one camera
 # run in a fresh directory, its time appended to $work/runs like measure's;
@@ -152,7 +172,7 @@ for row in \
   IFS=: read -r name label program arguments <<<"$row"
   shown=""
   case $program in
-  before) program=$before/build/pellux ;;
+  before) program=$before ;;
   window) program=$pellux shown=$display ;;
   *) program=$pellux ;;
   esac
