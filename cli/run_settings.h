@@ -3,7 +3,7 @@
 #pragma once
 
 #include "cli/capture_source.h"
-#include "cli/output_ring.h"
+#include "run/ring/output_ring.h"
 
 // A frame size in pixels; 0x0 when none was asked for.
 struct FrameSize {

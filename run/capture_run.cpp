@@ -24,16 +24,16 @@
 #include <vector>
 
 #include "cli/stream_url.h"
-#include "run/camera.h"
-#include "run/camera_jpeg.h"
-#include "run/frame_pacer.h"
-#include "run/frame_pipeline.h"
+#include "run/source/camera.h"
+#include "run/source/camera_jpeg.h"
+#include "run/source/frame_pacer.h"
+#include "run/ring/frame_pipeline.h"
 #include "run/frame_window.h"
-#include "run/frame_writer.h"
-#include "run/read_tally.h"
-#include "run/stated_length.h"
+#include "run/ring/frame_writer.h"
+#include "run/source/read_tally.h"
+#include "run/source/stated_length.h"
 #include "run/stop_signals.h"
-#include "run/stream_failure.h"
+#include "run/source/stream_failure.h"
 
 namespace {
 

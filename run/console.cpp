@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/output_ring.h"
+#include "run/ring/output_ring.h"
 
 Console::Console() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {

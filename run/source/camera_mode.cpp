@@ -1,4 +1,4 @@
-#include "run/camera_mode.h"
+#include "run/source/camera_mode.h"
 
 #include <linux/videodev2.h>
 

@@ -1,4 +1,4 @@
-#include "run/stated_length.h"
+#include "run/source/stated_length.h"
 
 #include <sys/stat.h>
 

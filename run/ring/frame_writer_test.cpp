@@ -1,4 +1,4 @@
-#include "run/frame_writer.h"
+#include "run/ring/frame_writer.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

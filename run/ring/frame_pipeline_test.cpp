@@ -1,4 +1,4 @@
-#include "run/frame_pipeline.h"
+#include "run/ring/frame_pipeline.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -12,9 +12,9 @@
 #include <variant>
 #include <vector>
 
-#include "run/file_system.h"
-#include "run/jpeg_compressor.h"
-#include "run/temporary_file.h"
+#include "run/ring/file_system.h"
+#include "run/ring/jpeg_compressor.h"
+#include "run/ring/temporary_file.h"
 
 // How the image writer of a format delivers an image.
 enum class Encoding {

@@ -1,4 +1,4 @@
-#include "run/frame_pacer.h"
+#include "run/source/frame_pacer.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "run/camera.h"
+#include "run/source/camera.h"
 
 #include <fcntl.h>
 #include <linux/videodev2.h>
@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "cli/capture_source.h"
-#include "run/file_descriptor.h"
+#include "run/ring/file_descriptor.h"
 
 namespace {
 

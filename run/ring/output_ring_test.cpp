@@ -1,4 +1,4 @@
-#include "cli/output_ring.h"
+#include "run/ring/output_ring.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "run/read_tally.h"
+#include "run/source/read_tally.h"
 
 #include <gtest/gtest.h>
 

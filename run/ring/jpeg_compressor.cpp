@@ -1,4 +1,4 @@
-#include "run/jpeg_compressor.h"
+#include "run/ring/jpeg_compressor.h"
 
 #include <turbojpeg.h>
 

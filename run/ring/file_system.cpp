@@ -1,4 +1,4 @@
-#include "run/file_system.h"
+#include "run/ring/file_system.h"
 
 #include <fcntl.h>
 #include <stdio.h>

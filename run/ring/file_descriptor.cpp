@@ -1,4 +1,4 @@
-#include "run/file_descriptor.h"
+#include "run/ring/file_descriptor.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "run/camera_jpeg.h"
+#include "run/source/camera_jpeg.h"
 
 #include <cstring>
 #include <opencv2/imgcodecs.hpp>

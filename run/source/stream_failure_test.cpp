@@ -1,4 +1,4 @@
-#include "run/stream_failure.h"
+#include "run/source/stream_failure.h"
 
 #include <gtest/gtest.h>
 

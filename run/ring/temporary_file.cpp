@@ -1,4 +1,4 @@
-#include "run/temporary_file.h"
+#include "run/ring/temporary_file.h"
 
 #include <fcntl.h>
 #include <sys/random.h>

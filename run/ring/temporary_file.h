@@ -11,8 +11,8 @@
 #include <string>
 #include <variant>
 
-#include "run/file_descriptor.h"
-#include "run/file_system.h"
+#include "run/ring/file_descriptor.h"
+#include "run/ring/file_system.h"
 
 // The steps of writing a file into place.
 enum class FileStep { Create, Write, KeepAttributes, Link, Replace, RemoveOld };

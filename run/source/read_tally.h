@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "run/stated_length.h"
+#include "run/source/stated_length.h"
 
 class ReadTally {
  public:

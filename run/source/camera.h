@@ -5,7 +5,7 @@
 #include <opencv2/videoio.hpp>
 #include <string>
 
-#include "run/camera_mode.h"
+#include "run/source/camera_mode.h"
 
 // The V4L2 device of camera index: /dev/videoN.
 std::string cameraDevicePath(int index);

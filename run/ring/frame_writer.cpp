@@ -1,4 +1,4 @@
-#include "run/frame_writer.h"
+#include "run/ring/frame_writer.h"
 
 #include <strings.h>
 #include <sys/stat.h>
@@ -11,8 +11,8 @@
 #include <string>
 #include <utility>
 
-#include "cli/output_ring.h"
-#include "run/camera_jpeg.h"
+#include "run/ring/output_ring.h"
+#include "run/source/camera_jpeg.h"
 
 namespace {
 

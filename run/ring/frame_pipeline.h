@@ -12,9 +12,9 @@
 #include <variant>
 #include <vector>
 
-#include "cli/output_ring.h"
+#include "run/ring/output_ring.h"
 #include "run/console.h"
-#include "run/frame_writer.h"
+#include "run/ring/frame_writer.h"
 
 // The cores this process may run on, at least 1.
 int usableCores();
