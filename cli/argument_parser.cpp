@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "cli/number_reading.h"
+#include "cli/printable.h"
 #include "cli/stream_url.h"
 
 #define SIZE_USAGE \
@@ -111,7 +112,8 @@ Applied applyOption(int argc, const char* const* argv, int position,
   auto lacksOperands = [&](int needed) {
     if (operandsLeft >= needed) return false;
     if (settings.verbose)
-      std::printf("Missing value for %s: option ignored.\n", argument);
+      std::printf("Missing value for %s: option ignored.\n",
+                  printable(argument).c_str());
     return true;
   };
 
@@ -153,12 +155,13 @@ Applied applyOption(int argc, const char* const* argv, int position,
   } else if (has(argument, "-size")) {
     if (lacksOperands(1)) return {operandsLeft, ParseResult::Run};
     if (!readSize(operands[0], settings.frameSize)) {
-      std::fprintf(stderr, "Invalid size: %s\n%s", operands[0], SIZE_USAGE);
+      std::fprintf(stderr, "Invalid size: %s\n%s",
+                   printable(operands[0]).c_str(), SIZE_USAGE);
       return {1, ParseResult::Refused};
     }
     return {1, ParseResult::Run};
   } else if (settings.verbose) {
-    std::printf("Invalid option detected: %s\n", argument);
+    std::printf("Invalid option detected: %s\n", printable(argument).c_str());
   }
   return {0, ParseResult::Run};
 }
@@ -184,13 +187,15 @@ ParseResult parseArguments(int argc, const char* const* argv,
     if (!isOption(argument) && position == 1) {
       // The source is this argument itself, chosen above.
       if (settings.verbose)
-        std::printf("Input filename: %s\n", withoutPassword(argument).c_str());
+        std::printf("Input filename: %s\n",
+                    printable(withoutSecrets(argument)).c_str());
     } else if (!isOption(argument)) {
       if (!copyField(settings.ring.outputBase, argument,
                      "Output base filename"))
         return ParseResult::Refused;
       if (settings.verbose)
-        std::printf("New output base filename: %s\n", argument);
+        std::printf("New output base filename: %s\n",
+                    printable(argument).c_str());
     } else {
       applied = applyOption(argc, argv, position, settings);
       if (applied.result != ParseResult::Run) return applied.result;

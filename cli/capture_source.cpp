@@ -21,7 +21,9 @@ CaptureSource chooseSource(int argc, const char* const* argv) {
   if (argc == 2 && std::strlen(first) == 1 &&
       std::isdigit(static_cast<unsigned char>(first[0])))
     return {SourceKind::CameraIndex, first[0] - '0', nullptr};
-  if (isStreamUrl(first)) return {SourceKind::NetworkStream, 0, first};
+  if (const char* path = fileUrlPath(first))
+    return {SourceKind::VideoFile, 0, path};
+  if (isUrl(first)) return {SourceKind::NetworkStream, 0, first};
   struct stat status;
   bool absentDevice = std::strncmp(first, "/dev/", 5) == 0 &&
                       stat(first, &status) != 0 && errno == ENOENT;

@@ -18,6 +18,7 @@ bool isCameraDevice(const char* path);
 // Chooses the source from the raw command line: no arguments or an option
 // first is camera 0, a lone digit is that camera, a character device first
 // is that camera, and so is a name under /dev/ that does not exist (a
-// camera not plugged in, which then says so); a URL first is that network
-// stream; anything else first is the video file it names.
+// camera not plugged in, which then says so); a file:// URL first is the
+// video file it names, any other URL first that network stream; anything
+// else first is the video file it names.
 CaptureSource chooseSource(int argc, const char* const* argv);

@@ -57,11 +57,11 @@ TEST(SourceChoice, ADeviceFirstIsACameraWithItsOptions) {
              "/dev/video-absent");
 }
 
-TEST(SourceChoice, AUrlFirstIsAStream) {
-  expectPath({"rtsp://cam/live", "-nd"}, SourceKind::NetworkStream,
-             "rtsp://cam/live");
-  expectPath({"http://host/clip.mp4"}, SourceKind::NetworkStream,
-             "http://host/clip.mp4");
+TEST(SourceChoice, AUrlFirstIsAStreamUnlessItNamesAFile) {
+  for (const char* url : {"rtsp://cam/live", "http://host/clip.mp4",
+                          "rtmps://u:p@host/app", "ftp://host/clip.avi"})
+    expectPath({url, "-nd"}, SourceKind::NetworkStream, url);
+  expectFile({"file:///tmp/clip.mp4", "out"}, "/tmp/clip.mp4");
 }
 
 }  // namespace

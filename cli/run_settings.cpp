@@ -1,5 +1,15 @@
 #include "cli/run_settings.h"
 
+#include <cstdio>
+
+void setDefaultRing(OutputRing& ring) {
+  std::snprintf(ring.outputBase, sizeof ring.outputBase, "f");
+  std::snprintf(ring.extension, sizeof ring.extension, "jpg");
+  ring.paddingWidth = 3;
+  ring.firstIndex = 0;
+  ring.lastIndex = 10;
+}
+
 void setDefaultSettings(RunSettings& settings) {
   settings.source = {SourceKind::CameraIndex, 0, nullptr};
   setDefaultRing(settings.ring);

@@ -2,81 +2,182 @@
 
 #include <strings.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 namespace {
 
-constexpr const char* STREAM_SCHEMES[] = {"rtsp", "rtsps", "rtmp", "srt",
-                                          "udp",  "tcp",   "http", "https"};
+constexpr char HIDDEN[] = "***";
+
+// Parts of query parameter names that speak of a secret: password, passwd,
+// passphrase, pwd, token, access_token, key, apikey, secret, auth,
+// signature, sig...
+constexpr const char* SECRET_NAMES[] = {"pass",   "pwd",  "token", "key",
+                                        "secret", "auth", "sig"};
+
+// Where a secret starts in a URL and how long it is.
+struct Span {
+  std::size_t start;
+  std::size_t length;
+};
+
+// The length of text's scheme and its "://", or 0 when it has none.
+std::size_t schemeLength(const char* text) {
+  if (!std::isalpha(static_cast<unsigned char>(text[0]))) return 0;
+  std::size_t length = 1;
+  while (std::isalnum(static_cast<unsigned char>(text[length])) ||
+         text[length] == '+' || text[length] == '-' || text[length] == '.')
+    ++length;
+  return std::strncmp(text + length, "://", 3) == 0 ? length + 3 : 0;
+}
 
 bool hasScheme(const char* text, const char* scheme) {
-  size_t length = std::strlen(scheme);
+  std::size_t length = std::strlen(scheme);
   return strncasecmp(text, scheme, length) == 0 &&
          std::strncmp(text + length, "://", 3) == 0;
 }
 
-// Where the password of url starts and how long it is; length 0 when it
-// has none. The password is what follows the first colon of the user
-// part, which ends at the host's @: the last one before the path.
-struct Span {
-  size_t start;
-  size_t length;
-};
-
-// The last @ in [from, to), or null.
-const char* lastAt(const char* from, const char* to) {
-  const char* at = nullptr;
-  for (const char* c = from; c < to; ++c)
-    if (*c == '@') at = c;
-  return at;
+bool isPort(const std::string& text) {
+  return !text.empty() && text.size() <= 5 &&
+         std::all_of(text.begin(), text.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
 }
 
-Span passwordOf(const char* url) {
-  const char* authority = std::strstr(url, "://");
-  if (authority == nullptr) return {0, 0};
-  authority += 3;
-  const char* colon = authority + std::strcspn(authority, ":/?#");
-  if (*colon != ':') return {0, 0};
-  const char* at = lastAt(colon, authority + std::strcspn(authority, "/?#"));
-  // A password with a / ? or # left as it is cannot be told from the path:
-  // it is taken to end at the next @, rather than shown.
-  if (at == nullptr) at = std::strchr(colon, '@');
-  if (at == nullptr) return {0, 0};
-  return {static_cast<size_t>(colon + 1 - url),
-          static_cast<size_t>(at - colon - 1)};
+// The password: what follows the first colon of the user part up to the
+// @ that ends it. A password typed with a / ? or # left as it is cannot be
+// told from what follows the host, so it is taken to run to the last @ of
+// the URL: showing too little of a URL is better than a piece of a
+// password.
+std::optional<Span> passwordOf(const std::string& url, std::size_t rest) {
+  std::size_t lastAt = url.rfind('@');
+  if (lastAt == std::string::npos || lastAt < rest) return std::nullopt;
+  std::size_t authorityEnd = url.find_first_of("/?#", rest);
+  if (authorityEnd == std::string::npos) authorityEnd = url.size();
+  std::size_t colon = url.find(':', rest);
+  if (colon == std::string::npos || colon > lastAt) return std::nullopt;
+  std::size_t authorityAt = url.rfind('@', authorityEnd - 1);
+  bool hasUser = authorityAt != std::string::npos && authorityAt >= rest &&
+                 authorityAt < authorityEnd;
+  std::size_t end = lastAt;
+  if (!hasUser) {
+    if (colon > authorityEnd) return std::nullopt;
+    // No user part as the URL reads: the colon is a port's, unless what
+    // follows it is no port. An @ in the path after a port may still end a
+    // password with a / in it; one in the query is the query's.
+    if (isPort(url.substr(colon + 1, authorityEnd - colon - 1))) {
+      std::size_t queryAt = url.find_first_of("?#", authorityEnd);
+      end = url.rfind(
+          '@', queryAt == std::string::npos ? std::string::npos : queryAt);
+      if (end == std::string::npos || end < authorityEnd ||
+          (queryAt != std::string::npos && end > queryAt))
+        return std::nullopt;
+    }
+  } else if (colon > authorityAt) {
+    return std::nullopt;  // a user without a password, then a port
+  }
+  if (end <= colon + 1) return std::nullopt;
+  return Span{colon + 1, end - colon - 1};
+}
+
+bool namesSecret(std::string name) {
+  for (char& c : name) c = static_cast<char>(std::tolower(c));
+  for (const char* secret : SECRET_NAMES)
+    if (name.find(secret) != std::string::npos) return true;
+  return false;
+}
+
+// The values of the query's parameters that name a secret.
+void querySecrets(const std::string& url, std::size_t rest,
+                  std::vector<Span>& spans) {
+  std::size_t query = url.find('?', rest);
+  if (query == std::string::npos) return;
+  std::size_t end = url.find('#', query);
+  if (end == std::string::npos) end = url.size();
+  for (std::size_t at = query + 1; at < end;) {
+    std::size_t next = url.find_first_of("&;", at);
+    if (next == std::string::npos || next > end) next = end;
+    std::size_t equals = url.find('=', at);
+    if (equals != std::string::npos && equals < next && next > equals + 1 &&
+        namesSecret(url.substr(at, equals - at)))
+      spans.push_back({equals + 1, next - equals - 1});
+    at = next + 1;
+  }
+}
+
+// An RTMP URL's path is its application and then the stream's name, which
+// for a live stream is its key.
+void streamKey(const std::string& url, std::size_t rest,
+               std::vector<Span>& spans) {
+  if (strncasecmp(url.c_str(), "rtmp", 4) != 0) return;
+  std::size_t path = url.find('/', rest);
+  if (path == std::string::npos) return;
+  std::size_t end = url.find_first_of("?#", path);
+  if (end == std::string::npos) end = url.size();
+  std::size_t last = url.rfind('/', end - 1);
+  if (last == path || last + 1 >= end) return;  // one part: the application
+  spans.push_back({last + 1, end - last - 1});
+}
+
+// The secrets of url, in order and apart from each other.
+std::vector<Span> secretsOf(const std::string& url) {
+  std::size_t rest = schemeLength(url.c_str());
+  std::vector<Span> spans;
+  if (rest == 0) return spans;
+  if (std::optional<Span> password = passwordOf(url, rest))
+    spans.push_back(*password);
+  querySecrets(url, rest, spans);
+  streamKey(url, rest, spans);
+  std::sort(spans.begin(), spans.end(),
+            [](const Span& a, const Span& b) { return a.start < b.start; });
+  std::vector<Span> apart;
+  for (const Span& span : spans) {
+    if (!apart.empty() &&
+        span.start < apart.back().start + apart.back().length) {
+      std::size_t end = std::max(apart.back().start + apart.back().length,
+                                 span.start + span.length);
+      apart.back().length = end - apart.back().start;
+      continue;
+    }
+    apart.push_back(span);
+  }
+  return apart;
 }
 
 }  // namespace
 
-bool isStreamUrl(const char* text) {
-  for (const char* scheme : STREAM_SCHEMES)
-    if (hasScheme(text, scheme)) return true;
-  return false;
+bool isUrl(const char* text) { return schemeLength(text) > 0; }
+
+const char* fileUrlPath(const char* text) {
+  return hasScheme(text, "file") ? text + std::strlen("file://") : nullptr;
 }
 
 bool mayNameFile(const char* url) {
   return hasScheme(url, "http") || hasScheme(url, "https");
 }
 
-std::string withoutPassword(const char* url) {
+std::string withoutSecrets(const char* url) {
   std::string shown = url;
-  Span password = passwordOf(url);
-  if (password.length > 0)
-    shown.replace(password.start, password.length, "***");
+  std::vector<Span> spans = secretsOf(shown);
+  for (auto span = spans.rbegin(); span != spans.rend(); ++span)
+    shown.replace(span->start, span->length, HIDDEN);
   return shown;
 }
 
-void hidePassword(char* argument) {
-  Span password = passwordOf(argument);
-  if (password.length == 0) return;
-  std::string shown = withoutPassword(argument);
-  size_t length = std::strlen(argument);
+void hideSecrets(char* argument) {
+  std::vector<Span> spans = secretsOf(argument);
+  if (spans.empty()) return;
+  std::string shown = withoutSecrets(argument);
+  std::size_t length = std::strlen(argument);
   if (shown.size() > length) {
-    std::memset(argument + password.start, '*', password.length);
+    for (const Span& span : spans)
+      std::memset(argument + span.start, '*', span.length);
     return;
   }
-  // What is left past the shorter text is cleared, so that no tail of the
-  // password stays in the process's memory of its arguments.
+  // What is left past the shorter text is cleared, so that no tail of a
+  // secret stays in the process's memory of its arguments.
   std::memcpy(argument, shown.c_str(), shown.size());
   std::memset(argument + shown.size(), '\0', length - shown.size());
 }

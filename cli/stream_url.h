@@ -1,22 +1,28 @@
 // Network stream URLs as a command line gives them: which arguments are
-// streams, and the passwords in them kept out of sight.
+// URLs, and the secrets in them kept out of sight.
 #pragma once
 
 #include <string>
 
-// Whether text is the URL of a network stream, or of a file on a web
-// server: rtsp://, rtsps://, rtmp://, srt://, udp://, tcp://, http:// or
-// https://, in any case.
-bool isStreamUrl(const char* text);
+// Whether text is a URL: a scheme ("rtsp", "srt", "rtmps", ...) followed by
+// "://".
+bool isUrl(const char* text);
+
+// The local path a file:// URL names, or null when text is no such URL.
+const char* fileUrlPath(const char* text);
 
 // Whether what url names may be a file that states its length, read like
 // one (http:// and https://), rather than always a live stream.
 bool mayNameFile(const char* url);
 
-// url with its password, if it has one, shown as ***.
-std::string withoutPassword(const char* url);
+// url with its secrets shown as ***: a password (user:PASSWORD@, taken
+// to run to the last @ where an @ stands beyond the host), the values of
+// query parameters whose names speak of a secret (password, pwd, token,
+// key, secret, auth, signature and the like) and an RTMP URL's stream key
+// (the last part of a path of two parts or more).
+std::string withoutSecrets(const char* url);
 
-// Overwrites the password in argument, in place, so that what others see
-// of the process's command line shows *** instead (or as many *s as the
-// password has, when it is shorter).
-void hidePassword(char* argument);
+// Overwrites the secrets in argument in place, so that what others see of
+// the process's command line shows *** instead (or as many *s as a secret
+// has, where that is shorter).
+void hideSecrets(char* argument);

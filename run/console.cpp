@@ -3,11 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-
-#include "run/ring/output_ring.h"
+#include <string>
 
 Console::Console() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
@@ -20,19 +20,24 @@ Console::Console() {
 }
 
 void Console::checkPrinted() {
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) lose(errno);
+  // stdio does not always say why; then it was the device's doing.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout))
+    lose(errno != 0 ? errno : EIO);
 }
 
 void Console::printMessage(const char* text) { write(text, std::strlen(text)); }
 
 void Console::printTimingLine(const char* name, double elapsedTicks,
                               double tickFrequency) {
-  char line[SLOT_NAME_SIZE + 80];
-  int length = std::snprintf(line, sizeof line,
-                             "%s | capture time = %.2f ms/frame - fps = %.2f\n",
-                             name, elapsedTicks * 1000.0 / tickFrequency,
-                             tickFrequency / elapsedTicks);
-  write(line, static_cast<std::size_t>(length));
+  char figures[96];
+  int length = std::snprintf(
+      figures, sizeof figures, " | capture time = %.2f ms/frame - fps = %.2f\n",
+      elapsedTicks * 1000.0 / tickFrequency, tickFrequency / elapsedTicks);
+  if (length < 0) return;
+  std::string line = name;
+  line.append(figures, std::min<std::size_t>(static_cast<std::size_t>(length),
+                                             sizeof figures - 1));
+  write(line.data(), line.size());
 }
 
 void Console::write(const char* text, std::size_t size) {

@@ -49,6 +49,8 @@ FrameWindow::~FrameWindow() {
 }
 
 void FrameWindow::fit(const cv::Mat& frame) {
+  if (fitted_) return;
+  fitted_ = true;
   try {
     cv::resizeWindow(WINDOW_NAME, frame.cols, frame.rows);
   } catch (const cv::Exception&) {

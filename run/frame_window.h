@@ -24,9 +24,10 @@ class FrameWindow {
   FrameWindow(const FrameWindow&) = delete;
   FrameWindow& operator=(const FrameWindow&) = delete;
 
-  // Sizes the window to show frame at its own size; the user can still
-  // resize it.
+  // Sizes the window to show the first frame given at its own size; the
+  // user can still resize it.
   void fit(const cv::Mat& frame);
+  bool fitted() const { return fitted_; }
 
   // Draws frame in the window. Returns false if it could not.
   bool show(const cv::Mat& frame);
@@ -41,4 +42,6 @@ class FrameWindow {
 
  private:
   FrameWindow() = default;
+
+  bool fitted_ = false;
 };

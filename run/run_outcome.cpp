@@ -5,34 +5,32 @@
 
 #include "run/stop_signals.h"
 
-namespace {
-
-void report(const RunOutcome& outcome) {
-  const char* reason = outcome.reason.c_str();
-  if (outcome.undecodedFrames > 0)
-    std::fprintf(stderr,
-                 "%s: %lld %s not be decoded, the first after frame "
-                 "%lld\n",
-                 reason, static_cast<long long>(outcome.undecodedFrames),
-                 outcome.undecodedFrames == 1 ? "frame could" : "frames could",
-                 static_cast<long long>(outcome.firstUndecodedAfter));
+std::string lastWordsOf(const RunOutcome& outcome) {
+  const std::string& source = outcome.reason;
+  std::string words;
+  const FrameTally& frames = outcome.frames;
+  if (frames.lost() > 0)
+    words += source + ": " + std::to_string(frames.lost()) +
+             (frames.lost() == 1 ? " frame could" : " frames could") +
+             " not be decoded, the first after frame " +
+             std::to_string(frames.firstLostAfter()) + "\n";
   switch (outcome.end) {
     case RunEnd::StartFailed:
-      std::fprintf(stderr, "%s\n", reason);
+      words += outcome.reason + "\n";
       break;
     case RunEnd::CameraStopped:
-      std::fprintf(stderr, "%s: the camera stopped giving frames\n", reason);
+      words += source + ": the camera stopped giving frames\n";
       break;
     case RunEnd::StreamStopped:
-      std::fprintf(stderr, "%s: the stream stopped giving frames\n", reason);
+      words += source + ": the stream stopped giving frames\n";
       break;
     case RunEnd::VideoCutShort:
-      std::fprintf(stderr, "%s: reading stopped after %lld of %lld frames\n",
-                   reason, static_cast<long long>(outcome.framesRead),
-                   static_cast<long long>(outcome.framesStated));
+      words += source + ": reading stopped after " +
+               std::to_string(frames.given()) + " of " +
+               std::to_string(outcome.framesStated) + " frames\n";
       break;
     case RunEnd::NoFrame:
-      std::fprintf(stderr, "%s: no frame could be read\n", reason);
+      words += source + ": no frame could be read\n";
       break;
     case RunEnd::HelpShown:
     case RunEnd::VideoEnded:
@@ -42,18 +40,15 @@ void report(const RunOutcome& outcome) {
       break;
   }
   if (outcome.outputError != 0)
-    std::fprintf(stderr, "Could not write to standard output: %s\n",
-                 std::strerror(outcome.outputError));
+    words += std::string("Could not write to standard output: ") +
+             std::strerror(outcome.outputError) + "\n";
+  return words;
 }
 
-}  // namespace
-
-int finishRun(const RunOutcome& outcome) {
-  report(outcome);
+int exitStatusOf(const RunOutcome& outcome) {
   switch (outcome.end) {
     case RunEnd::StopSignal:
-      endBySignal(outcome.signal);
-      return 128 + outcome.signal;  // where the signal could not end it
+      return 128 + outcome.signal;
     case RunEnd::StartFailed:
       return START_FAILED;
     case RunEnd::CameraStopped:
@@ -68,6 +63,12 @@ int finishRun(const RunOutcome& outcome) {
       break;
   }
   bool whole = !outcome.framesFailed && outcome.outputError == 0 &&
-               outcome.undecodedFrames == 0;
+               outcome.frames.lost() == 0;
   return whole ? 0 : RUN_FAILED;
+}
+
+int finishRun(const RunOutcome& outcome) {
+  std::fputs(lastWordsOf(outcome).c_str(), stderr);
+  if (outcome.end == RunEnd::StopSignal) endBySignal(outcome.signal);
+  return exitStatusOf(outcome);  // where a signal could not end it
 }

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+
+#include "run/source/frame_tally.h"
 
 enum class RunEnd {
   HelpShown,      // the help was printed instead
@@ -19,20 +22,20 @@ enum class RunEnd {
 };
 
 struct RunOutcome {
+  RunOutcome(RunEnd end, std::string reason)
+      : end(end), reason(std::move(reason)) {}
+
   RunEnd end;
-  // StartFailed: the lines that say why; otherwise the file, device or
-  // URL (without its password) that was read.
+  // StartFailed: the lines that say why; otherwise the source as messages
+  // name it.
   std::string reason;
   int signal = 0;             // StopSignal: which one
   bool framesFailed = false;  // some frame was not written; each was said
   int outputError = 0;        // errno of standard output that was lost
-  // A video file's frames that could not be decoded, though frames
-  // followed, and how many frames came before the first of them.
-  int64_t undecodedFrames = 0;
-  int64_t firstUndecodedAfter = 0;
-  // VideoCutShort: the frames read, and those the file states it holds.
-  int64_t framesRead = 0;
-  int64_t framesStated = 0;
+  // The source's frames: those given, and those it held that could not be
+  // decoded though frames followed.
+  FrameTally frames;
+  int64_t framesStated = 0;  // VideoCutShort: what the video states
 };
 
 // Exit status when nothing started: no source, unusable arguments.
@@ -41,7 +44,14 @@ constexpr int START_FAILED = -1;
 // or not decoded, a source that failed, the console output lost.
 constexpr int RUN_FAILED = 1;
 
-// Says on stderr what the outcome leaves to say, then ends the process by
-// the stop signal or returns the exit status: 0, RUN_FAILED or
-// START_FAILED.
+// What the run says on stderr at its end, each line with its newline;
+// empty when it ended as a whole.
+std::string lastWordsOf(const RunOutcome& outcome);
+
+// The exit status: 0, RUN_FAILED, START_FAILED, or for a stop signal 128
+// and its number.
+int exitStatusOf(const RunOutcome& outcome);
+
+// Says the last words on stderr, then ends the process by the stop signal
+// or returns the exit status.
 int finishRun(const RunOutcome& outcome);

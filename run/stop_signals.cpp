@@ -1,5 +1,7 @@
 #include "run/stop_signals.h"
 
+#include <dirent.h>
+
 #include <chrono>
 #include <csignal>
 #include <ctime>
@@ -15,7 +17,24 @@ constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 // camera's wait and end its run as if it had stopped.
 int wakeSignal() { return SIGRTMIN + 2; }
 
-constexpr timespec INTERRUPT_INTERVAL = {0, 100 * 1000 * 1000};
+constexpr timespec INTERRUPT_INTERVAL = {
+    0, std::chrono::nanoseconds(STOP_CHECK_INTERVAL).count()};
+
+// The main thread's mask before the stop signals were blocked: those of
+// them it did not block are unblocked again when they are no longer taken.
+// Set before any other thread starts.
+sigset_t maskBeforeBlocking;
+
+// How many threads the process has, or 0 where that cannot be told.
+int threadCount() {
+  DIR* tasks = opendir("/proc/self/task");
+  if (tasks == nullptr) return 0;
+  int count = 0;
+  while (dirent* entry = readdir(tasks))
+    if (entry->d_name[0] != '.') ++count;
+  closedir(tasks);
+  return count;
+}
 
 // How long a source may go on waiting after it was told to stop before the
 // run is ended without it. FFmpeg retries a network wait that is
@@ -26,7 +45,15 @@ void onWake(int) {}
 
 }  // namespace
 
-std::variant<std::unique_ptr<StopSignals>, int> StopSignals::start() {
+bool blockStopSignals() {
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int signal : STOP_SIGNALS) sigaddset(&stops, signal);
+  pthread_sigmask(SIG_BLOCK, &stops, &maskBeforeBlocking);
+  return threadCount() <= 1;
+}
+
+Result<std::unique_ptr<StopSignals>> StopSignals::start() {
   std::unique_ptr<StopSignals> signals(new StopSignals());
   // The signal thread is started with the wake-up blocked too, so that it
   // takes its own wake-up rather than have it handled; the others are not.
@@ -41,7 +68,7 @@ std::variant<std::unique_ptr<StopSignals>, int> StopSignals::start() {
     error = failure.code().value();
   }
   pthread_sigmask(SIG_UNBLOCK, &wake, nullptr);
-  if (error != 0) return error;
+  if (error != 0) return SystemFailure{Step::StartThread, error};
   return signals;
 }
 
@@ -55,7 +82,9 @@ StopSignals::StopSignals() : mainThread_(pthread_self()) {
   }
   waited_ = taken_;
   sigaddset(&waited_, wakeSignal());
-  pthread_sigmask(SIG_BLOCK, &taken_, &previousMask_);
+  // Blocked already in every thread started after blockStopSignals; again
+  // here for a thread that took them before (an earlier run's end).
+  pthread_sigmask(SIG_BLOCK, &taken_, nullptr);
   // Without SA_RESTART, so that the interrupted call returns.
   struct sigaction wake = {};
   wake.sa_handler = onWake;
@@ -74,7 +103,12 @@ int StopSignals::stopTaking() {
     pthread_kill(thread_.native_handle(), wakeSignal());
     thread_.join();
   }
-  pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
+  sigset_t unblocked;
+  sigemptyset(&unblocked);
+  for (int signal : STOP_SIGNALS)
+    if (sigismember(&maskBeforeBlocking, signal) != 1)
+      sigaddset(&unblocked, signal);
+  pthread_sigmask(SIG_UNBLOCK, &unblocked, nullptr);
   sigaction(wakeSignal(), &previousWakeAction_, nullptr);
   return arrived();
 }

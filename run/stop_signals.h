@@ -7,21 +7,32 @@
 #include <signal.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <variant>
+
+#include "run/ring/result.h"
+
+// How often a stopping run interrupts a source that waits, and looks again
+// at what it waits for.
+constexpr std::chrono::milliseconds STOP_CHECK_INTERVAL{100};
+
+// Blocks the stop signals in the calling thread, and so in every thread
+// started from it: a thread that did not block them would die of one.
+// Call first thing on the main thread. Returns false when other threads
+// run already, which then keep the signals' default action.
+bool blockStopSignals();
 
 class StopSignals {
  public:
-  // Blocks the stop signals that are not ignored (an ignored one, under
-  // nohup or from a service manager, stays ignored) in the calling thread,
-  // and so in every thread started from it later, and starts the thread
-  // that takes them. Call on the main thread before any other thread
-  // starts. Returns the signals, or the errno of a thread that could not
-  // start. Ignores SIGXFSZ, so that a file-size limit fails a write.
-  static std::variant<std::unique_ptr<StopSignals>, int> start();
+  // Starts the thread that takes the stop signals that are not ignored (an
+  // ignored one, under nohup or from a service manager, stays ignored).
+  // Call on the main thread, after blockStopSignals. Returns the signals,
+  // or the failure to start the thread. Ignores SIGXFSZ, so that a
+  // file-size limit fails a write.
+  static Result<std::unique_ptr<StopSignals>> start();
 
   // Stops taking the signals, if that was not done.
   ~StopSignals();
@@ -35,15 +46,16 @@ class StopSignals {
   // Whether signal stops the run: it was not ignored when the run started.
   bool takes(int signal) const;
 
-  // Ends the signal thread and unblocks the signals, so that one that
-  // comes from now on acts as it would without pellux. Returns the first
-  // stop signal that arrived before, or 0. Call on the thread that started
-  // them.
+  // Ends the signal thread and unblocks the signals in the calling thread,
+  // so that one that comes from now on acts as it would without pellux.
+  // Returns the first stop signal that arrived before, or 0. Call on the
+  // thread that started them.
   int stopTaking();
 
   // Runs call on the thread that started the signals, so that once a stop
   // signal has arrived the system calls it blocks in are interrupted
-  // (EINTR), again every 100 ms until it returns: for a source that waits.
+  // (EINTR), again every STOP_CHECK_INTERVAL until it returns: for a source
+  // that waits.
   // A source that has not returned 500 ms after the signal may not for
   // long (FFmpeg waits out its own time-out): with mayEnd given, the
   // process then ends by the signal as soon as mayEnd says that nothing is
@@ -89,9 +101,8 @@ class StopSignals {
   void setWake(std::function<void()> wake);
   bool mayEndNow();
 
-  sigset_t taken_;         // the stop signals not ignored at start
-  sigset_t waited_;        // those and the wake-up, for the signal thread
-  sigset_t previousMask_;  // the starting thread's, given back at the end
+  sigset_t taken_;   // the stop signals not ignored at start
+  sigset_t waited_;  // those and the wake-up, for the signal thread
   struct sigaction previousWakeAction_;
   pthread_t mainThread_;
   bool taking_ = true;  // the starting thread's

@@ -21,7 +21,8 @@ std::thread terminateSoon() {
 
 TEST(StopSignals, AStopInterruptsASourceThatWaitsAndWakesWhatWaitsForIt) {
   auto started = StopSignals::start();
-  StopSignals& signals = *std::get<std::unique_ptr<StopSignals>>(started);
+  ASSERT_TRUE(started.ok());
+  StopSignals& signals = *started.value();
   int source[2];  // a pipe with nothing to read
   ASSERT_EQ(pipe(source), 0);
   std::atomic<int> wakes{0};

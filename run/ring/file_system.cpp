@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 int FileSystem::open(const char* path, int flags, mode_t mode) {
@@ -21,6 +22,30 @@ int FileSystem::rename(const char* from, const char* to, unsigned flags) {
 }
 
 int FileSystem::unlink(const char* path) { return ::unlink(path); }
+
+int FileSystem::lstat(const char* path, struct stat* status) {
+  return ::lstat(path, status);
+}
+
+int FileSystem::fstat(int fd, struct stat* status) {
+  return ::fstat(fd, status);
+}
+
+int FileSystem::fchown(int fd, uid_t owner, gid_t group) {
+  return ::fchown(fd, owner, group);
+}
+
+int FileSystem::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
+
+ssize_t FileSystem::lgetxattr(const char* path, const char* name, void* value,
+                              std::size_t size) {
+  return ::lgetxattr(path, name, value, size);
+}
+
+int FileSystem::fsetxattr(int fd, const char* name, const void* value,
+                          std::size_t size, int flags) {
+  return ::fsetxattr(fd, name, value, size, flags);
+}
 
 FileSystem& systemFileSystem() {
   static FileSystem system;

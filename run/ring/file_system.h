@@ -2,6 +2,7 @@
 // interface so that tests can make any of them fail as the system would.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -18,6 +19,14 @@ class FileSystem {
   // renameat2(2) likewise; flags 0 is a plain rename.
   virtual int rename(const char* from, const char* to, unsigned flags);
   virtual int unlink(const char* path);
+  virtual int lstat(const char* path, struct stat* status);
+  virtual int fstat(int fd, struct stat* status);
+  virtual int fchown(int fd, uid_t owner, gid_t group);
+  virtual int fchmod(int fd, mode_t mode);
+  virtual ssize_t lgetxattr(const char* path, const char* name, void* value,
+                            std::size_t size);
+  virtual int fsetxattr(int fd, const char* name, const void* value,
+                        std::size_t size, int flags);
 };
 
 // The system's own calls.

@@ -8,8 +8,6 @@
 #include <opencv2/core/utility.hpp>
 #include <system_error>
 
-#include "run/stop_signals.h"
-
 namespace {
 
 // Frames in flight are decoded frames held whole, so on a machine with many
@@ -17,10 +15,6 @@ namespace {
 // or forty-three 1080p ones, more than the cores of most machines.
 constexpr int64_t IN_FLIGHT_BYTES = int64_t{256} << 20;
 constexpr int64_t UNKNOWN_FRAME_BYTES = int64_t{3840} * 2160 * 3;
-
-// How long a stopping run waits for a reader that takes no lines.
-constexpr std::chrono::milliseconds STALLED_OUTPUT_GRACE(1000);
-constexpr std::chrono::milliseconds INTERRUPT_INTERVAL(50);
 
 }  // namespace
 
@@ -38,26 +32,28 @@ int encodersFor(int cores, int64_t frameBytes) {
   return static_cast<int>(std::max<int64_t>(1, std::min<int64_t>(cores, fit)));
 }
 
-std::variant<std::unique_ptr<FramePipeline>, int> FramePipeline::start(
-    SlotWriter* writer, Console& console, int encoders) {
+Result<std::unique_ptr<FramePipeline>> FramePipeline::start(SlotWriter* writer,
+                                                            FrameReport& report,
+                                                            int encoders) {
   std::unique_ptr<FramePipeline> pipeline(
-      new FramePipeline(writer, console, encoders));
+      new FramePipeline(writer, report, encoders));
   try {
     std::vector<std::thread>& threads = pipeline->threads_;
     threads.emplace_back(&FramePipeline::placeFrames, pipeline.get());
     for (int i = 0; i < encoders; ++i)
       threads.emplace_back(&FramePipeline::encodeFrames, pipeline.get());
   } catch (const std::system_error& error) {
-    return error.code().value();  // the threads started end with it
+    // The threads started end with the pipeline.
+    return SystemFailure{Step::StartThread, error.code().value()};
   }
   return pipeline;
 }
 
-FramePipeline::FramePipeline(SlotWriter* writer, Console& console, int encoders)
+FramePipeline::FramePipeline(SlotWriter* writer, FrameReport& report,
+                             int encoders)
     : writer_(writer),
-      console_(console),
-      tickFrequency_(cv::getTickFrequency()),
-      lastLineTick_(cv::getTickCount()),
+      report_(report),
+      lastReportTick_(cv::getTickCount()),
       jobs_(static_cast<std::size_t>(std::max(encoders, 1)) + 1) {}
 
 FramePipeline::~FramePipeline() { finish(); }
@@ -84,18 +80,24 @@ void FramePipeline::stop() {
   placedOne_.notify_all();
 }
 
-bool FramePipeline::finish() {
+bool FramePipeline::finish(std::chrono::milliseconds interval,
+                           const std::function<void()>& whileStopping) {
   {
     std::unique_lock<std::mutex> lock(mutex_);
     closing_ = true;
     handedOverOne_.notify_all();
     encodedNext_.notify_all();
     auto allPlaced = [&] { return placed_ == handedOver_; };
-    placedOne_.wait(lock, [&] { return allPlaced() || stopping_; });
-    // Told to stop: the frames in flight are completed, with their lines
-    // unless the reader of stdout has stopped reading them.
-    while (!placedOne_.wait_for(lock, INTERRUPT_INTERVAL, allPlaced))
-      giveUpStalledOutput();
+    placedOne_.wait(lock, [&] {
+      return allPlaced() || (stopping_ && whileStopping != nullptr);
+    });
+    // Told to stop: the frames in flight are completed, and what their
+    // reports wait for may be given up meanwhile.
+    while (!placedOne_.wait_for(lock, interval, allPlaced)) {
+      lock.unlock();
+      whileStopping();
+      lock.lock();
+    }
   }
   for (std::thread& thread : threads_)
     if (thread.joinable()) thread.join();
@@ -126,12 +128,6 @@ void FramePipeline::encodeFrames() {
   }
 }
 
-void FramePipeline::giveUpStalledOutput() {
-  if (!console_.stalledFor(STALLED_OUTPUT_GRACE)) return;
-  console_.dropLines();
-  interruptThread(threads_.front().native_handle());  // the placing thread
-}
-
 bool FramePipeline::idle() {
   std::lock_guard<std::mutex> lock(mutex_);
   return placed_ == handedOver_;
@@ -157,19 +153,16 @@ void FramePipeline::placeFrames() {
 
 void FramePipeline::complete(Job& job) {
   WriteResult result = job.result;
-  if (writer_ != nullptr && result.failure == WriteFailure::None) {
+  if (writer_ != nullptr && result.written()) {
     try {
       result = writer_->place(job.name, job.encoded);
     } catch (...) {
       result = {WriteFailure::Unexpected, {}};
     }
   }
-  if (result.failure != WriteFailure::None) {
-    reportWriteFailure(job.name, result);
-    allWritten_ = false;
-  }
+  if (!result.written()) allWritten_ = false;
   int64_t now = cv::getTickCount();
-  console_.printTimingLine(job.name, static_cast<double>(now - lastLineTick_),
-                           tickFrequency_);
-  lastLineTick_ = now;
+  report_.completed(job.name, result,
+                    static_cast<double>(now - lastReportTick_));
+  lastReportTick_ = now;
 }

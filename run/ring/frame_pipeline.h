@@ -3,18 +3,19 @@
 // caller decodes the next frame into a buffer none of them uses.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <opencv2/core/mat.hpp>
 #include <thread>
-#include <variant>
 #include <vector>
 
-#include "run/ring/output_ring.h"
-#include "run/console.h"
 #include "run/ring/frame_writer.h"
+#include "run/ring/output_ring.h"
+#include "run/ring/result.h"
 
 // The cores this process may run on, at least 1.
 int usableCores();
@@ -25,16 +26,31 @@ int usableCores();
 // the source does not say, which is taken as a 4K frame.
 int encodersFor(int cores, int64_t frameBytes);
 
+// Where each frame is reported once it is complete: on the placing thread,
+// in frame order.
+class FrameReport {
+ public:
+  // The frame for the slot name came to result (always written when there
+  // is no writer), elapsedTicks of cv::getTickCount after the frame before
+  // it was complete.
+  virtual void completed(const char* name, const WriteResult& result,
+                         double elapsedTicks) = 0;
+
+ protected:
+  ~FrameReport() = default;
+};
+
 class FramePipeline {
  public:
   // Starts the encoder threads, and the thread that puts frames in place
   // with writer (when there is one: without, frames are only timed) and
-  // prints their timing lines on console; both must outlive the pipeline.
-  // Timing starts now: the first line gives the time from here to its
-  // frame's slot being in place. Returns the pipeline, or the errno of a
-  // thread that could not be started.
-  static std::variant<std::unique_ptr<FramePipeline>, int> start(
-      SlotWriter* writer, Console& console, int encoders);
+  // reports them to report; both must outlive the pipeline. Timing starts
+  // now: the first report gives the time from here to its frame's slot
+  // being in place. Returns the pipeline, or the failure to start a
+  // thread.
+  static Result<std::unique_ptr<FramePipeline>> start(SlotWriter* writer,
+                                                      FrameReport& report,
+                                                      int encoders);
   // Finishes, so that no thread outlives the pipeline.
   ~FramePipeline();
   FramePipeline(const FramePipeline&) = delete;
@@ -49,21 +65,24 @@ class FramePipeline {
   void handOver(const char* name);
 
   // Says that the run is told to stop, from any thread: a wait for a
-  // buffer returns null, and finish drops the lines left once a line has
-  // waited a second for a reader of stdout that stopped reading.
+  // buffer returns null.
   void stop();
 
-  // Completes every frame handed over and ends the threads. Returns true
+  // Completes every frame handed over and ends the threads. Once stopped,
+  // calls whileStopping every interval until they are complete, so that a
+  // report that waits for a stalled reader can be given up. Returns true
   // when every frame was written.
-  bool finish();
+  bool finish(std::chrono::milliseconds interval = {},
+              const std::function<void()>& whileStopping = nullptr);
 
   // Whether every frame handed over is complete; from any thread.
   bool idle();
 
-  // Once a line has waited a second for a reader of stdout that stopped
-  // reading, drops it and the lines left, so that the frames still in
-  // flight can be completed; from any thread, once stopped.
-  void giveUpStalledOutput();
+  // The thread that places frames and reports them, for interrupting a
+  // report that waits.
+  std::thread::native_handle_type placingThread() {
+    return threads_.front().native_handle();
+  }
 
  private:
   struct Job {
@@ -74,16 +93,15 @@ class FramePipeline {
     bool isEncoded = false;
   };
 
-  FramePipeline(SlotWriter* writer, Console& console, int encoders);
+  FramePipeline(SlotWriter* writer, FrameReport& report, int encoders);
   void encodeFrames();
   void placeFrames();
   void complete(Job& job);
   Job& job(uint64_t number) { return jobs_[number % jobs_.size()]; }
 
   SlotWriter* const writer_;
-  Console& console_;
-  const double tickFrequency_;
-  int64_t lastLineTick_;    // the placing thread's own
+  FrameReport& report_;
+  int64_t lastReportTick_;  // the placing thread's own
   bool allWritten_ = true;  // the placing thread's own until it ends
 
   // Guards the jobs' hand-over between the threads and the counts below;

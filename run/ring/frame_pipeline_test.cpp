@@ -1,20 +1,17 @@
 #include "run/ring/frame_pipeline.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <csignal>
-#include <cstdio>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
-
-#include "run/stop_signals.h"
 
 namespace {
 
@@ -47,10 +44,20 @@ class FakeWriter : public SlotWriter {
 
 std::string nameOf(int frame) { return "f" + std::to_string(frame); }
 
-std::unique_ptr<FramePipeline> started(SlotWriter& writer, Console& console,
+// Keeps each frame's report: its name, and whether it was written.
+class FakeReport : public FrameReport {
+ public:
+  std::vector<std::pair<std::string, bool>> reports;  // the placing thread's
+
+  void completed(const char* name, const WriteResult& result, double) override {
+    reports.emplace_back(name, result.written());
+  }
+};
+
+std::unique_ptr<FramePipeline> started(SlotWriter& writer, FrameReport& report,
                                        int encoders) {
-  auto pipeline = FramePipeline::start(&writer, console, encoders);
-  return std::move(std::get<std::unique_ptr<FramePipeline>>(pipeline));
+  auto pipeline = FramePipeline::start(&writer, report, encoders);
+  return std::move(pipeline.value());
 }
 
 // Decodes frames 0 .. count-1 into the pipeline's buffers and hands them
@@ -64,16 +71,6 @@ void handOverFrames(FramePipeline& pipeline, int count) {
   }
 }
 
-std::vector<std::string> timedNames(const std::string& out) {
-  std::vector<std::string> names;
-  for (std::size_t start = 0; start < out.size();) {
-    std::size_t end = out.find('\n', start);
-    names.push_back(out.substr(start, out.find(' ', start) - start));
-    start = end + 1;
-  }
-  return names;
-}
-
 std::vector<std::pair<std::string, int>> framesInOrder(
     std::vector<int> frames) {
   std::vector<std::pair<std::string, int>> placed;
@@ -81,106 +78,98 @@ std::vector<std::pair<std::string, int>> framesInOrder(
   return placed;
 }
 
+// The reports of frames, in order, with whether each was written.
+std::vector<std::pair<std::string, bool>> reportsOf(
+    std::vector<std::pair<int, bool>> frames) {
+  std::vector<std::pair<std::string, bool>> reports;
+  for (auto [frame, written] : frames)
+    reports.emplace_back(nameOf(frame), written);
+  return reports;
+}
+
 TEST(FramePipeline, PutsEachFrameInPlaceInOrderWithItsOwnPixels) {
-  Console console;
   FakeWriter writer;
-  testing::internal::CaptureStdout();
-  std::unique_ptr<FramePipeline> pipeline = started(writer, console, 3);
+  FakeReport report;
+  std::unique_ptr<FramePipeline> pipeline = started(writer, report, 3);
   handOverFrames(*pipeline, 40);
   EXPECT_TRUE(pipeline->finish());
-  std::string out = testing::internal::GetCapturedStdout();
   std::vector<int> all;
-  std::vector<std::string> names;
+  std::vector<std::pair<int, bool>> reported;
   for (int frame = 0; frame < 40; ++frame) {
     all.push_back(frame);
-    names.push_back(nameOf(frame));
+    reported.emplace_back(frame, true);
   }
   EXPECT_EQ(writer.placed, framesInOrder(all));
-  EXPECT_EQ(timedNames(out), names);
+  EXPECT_EQ(report.reports, reportsOf(reported));
 }
 
 TEST(FramePipeline, AFailedFrameIsReportedInOrderAndTheRestLand) {
-  Console console;
   FakeWriter writer;
   writer.refuse = 2;
   writer.throwOn = 5;
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  std::unique_ptr<FramePipeline> pipeline = started(writer, console, 2);
+  FakeReport report;
+  std::unique_ptr<FramePipeline> pipeline = started(writer, report, 2);
   handOverFrames(*pipeline, 8);
   EXPECT_FALSE(pipeline->finish());
-  std::string err = testing::internal::GetCapturedStderr();
-  std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(err,
-            "Could not write f2: the image writer refused the frame\n"
-            "Could not write f5: an unexpected error\n");
   EXPECT_EQ(writer.placed, framesInOrder({0, 1, 3, 4, 6, 7}));
-  EXPECT_EQ(timedNames(out).size(), 8u);  // every frame keeps its line
+  EXPECT_EQ(report.reports, reportsOf({{0, true},
+                                       {1, true},
+                                       {2, false},
+                                       {3, true},
+                                       {4, true},
+                                       {5, false},
+                                       {6, true},
+                                       {7, true}}));
 }
 
 TEST(FramePipeline, FramesInFlightAreCompletedAtTheEnd) {
-  Console console;
   FakeWriter writer;
-  testing::internal::CaptureStdout();
+  FakeReport report;
   {
-    std::unique_ptr<FramePipeline> pipeline = started(writer, console, 1);
+    std::unique_ptr<FramePipeline> pipeline = started(writer, report, 1);
     handOverFrames(*pipeline, 3);
   }  // no finish: the destructor completes them
-  testing::internal::GetCapturedStdout();
   EXPECT_EQ(writer.placed, framesInOrder({0, 1, 2}));
 }
 
-TEST(FramePipeline, AStopKeepsTheLinesOfFramesStillBeingPlaced) {
-  Console console;
-  FakeWriter writer;
-  writer.placing = std::chrono::milliseconds(700);  // longer together than
-                                                    // the wait for a reader
-  testing::internal::CaptureStdout();
-  std::unique_ptr<FramePipeline> pipeline = started(writer, console, 1);
-  handOverFrames(*pipeline, 2);
-  pipeline->stop();
-  EXPECT_TRUE(pipeline->finish());
-  EXPECT_EQ(timedNames(testing::internal::GetCapturedStdout()),
-            std::vector<std::string>({"f0", "f1"}));
-}
-
-TEST(FramePipeline, AStopEndsTheWaitsAndGivesUpOnAReaderThatStalled) {
-  auto signals = StopSignals::start();  // to interrupt a blocked write
-  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<StopSignals>>(signals));
-  // stdout is a pipe that is full and never read.
-  int pipeEnds[2];
-  ASSERT_EQ(pipe(pipeEnds), 0);
-  fcntl(pipeEnds[1], F_SETFL, O_NONBLOCK);
-  char filler[4096] = {};
-  while (write(pipeEnds[1], filler, sizeof filler) > 0) {
-  }
-  fcntl(pipeEnds[1], F_SETFL, 0);
-  std::fflush(stdout);
-  int savedStdout = dup(STDOUT_FILENO);
-  dup2(pipeEnds[1], STDOUT_FILENO);
-
-  Console console;
-  FakeWriter writer;
-  std::unique_ptr<FramePipeline> pipeline = started(writer, console, 1);
-  StopSignals::Waker wake(*std::get<std::unique_ptr<StopSignals>>(signals),
-                          [&] { pipeline->stop(); });
-  handOverFrames(*pipeline, 2);  // both buffers, the first line blocked
-  std::thread stopper([] {
+TEST(FramePipeline, AStopEndsTheWaitForABufferAndCompletesTheFramesInFlight) {
+  // Placing waits until told to go on, as a report waits for a reader of
+  // stdout that stalled until the run gives it up.
+  std::mutex mutex;
+  std::condition_variable released;
+  bool goOn = false;
+  class WaitingWriter : public FakeWriter {
+   public:
+    std::function<void()> waitToGoOn;
+    WriteResult place(const char* name, EncodedFrame& encoded) override {
+      waitToGoOn();
+      return FakeWriter::place(name, encoded);
+    }
+  } writer;
+  writer.waitToGoOn = [&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    released.wait(lock, [&] { return goOn; });
+  };
+  FakeReport report;
+  std::unique_ptr<FramePipeline> pipeline = started(writer, report, 1);
+  handOverFrames(*pipeline, 2);  // both buffers, the first frame held
+  std::thread stopper([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    kill(getpid(), SIGTERM);
+    pipeline->stop();
   });
   cv::Mat* buffer = pipeline->nextBuffer();
   stopper.join();
-  bool allWritten = pipeline->finish();
-  // Nothing is printed to stdout until it is given back.
-  dup2(savedStdout, STDOUT_FILENO);
-  close(savedStdout);
-  close(pipeEnds[0]);
-  close(pipeEnds[1]);
+  int calls = 0;
+  bool allWritten = pipeline->finish(std::chrono::milliseconds(10), [&] {
+    ++calls;
+    std::lock_guard<std::mutex> lock(mutex);
+    goOn = true;
+    released.notify_all();
+  });
   EXPECT_EQ(buffer, nullptr);
   EXPECT_TRUE(allWritten);
+  EXPECT_GE(calls, 1);
   EXPECT_EQ(writer.placed, framesInOrder({0, 1}));
-  EXPECT_FALSE(console.outputLost());
 }
 
 }  // namespace

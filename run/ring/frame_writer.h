@@ -1,20 +1,19 @@
-// Writing a frame into a slot of the ring: encoded, written to a temporary
-// beside the slot and swapped in, so that a reader opening the slot gets
-// the whole previous image or the whole new one, and a replaced slot keeps
-// its owner, permissions and ACL.
+// Encoding a frame for its slot in the format the slots' extension
+// selects, proven usable at start; the encoded image is then put in place
+// by the slot commit.
 #pragma once
 
-#include <sys/types.h>
-
+#include <memory>
 #include <opencv2/core/mat.hpp>
 #include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
-#include "run/ring/file_system.h"
-#include "run/ring/jpeg_compressor.h"
+#include "run/ring/jpeg_codec.h"
+#include "run/ring/slot_commit.h"
 #include "run/ring/temporary_file.h"
+#include "run/ring/write_result.h"
 
 // How the image writer of a format delivers an image.
 enum class Encoding {
@@ -43,25 +42,6 @@ enum class FormatProblem {
 // are proven in the slot's directory.
 std::variant<ImageFormat, FormatProblem> chooseImageFormat(const char* name);
 
-enum class WriteFailure {
-  None,
-  SlotIsInput,     // the slot is the file or device being read
-  EncoderRefused,  // the image writer refused the frame
-  Incomplete,      // the image writer left its file incomplete
-  OutOfMemory,
-  Unexpected,  // an exception that nothing here throws
-  System,      // a system call failed: system says which and why
-};
-
-struct WriteResult {
-  WriteFailure failure = WriteFailure::None;
-  FileFailure system = {};  // for System
-};
-
-// Prints the line that reports a failed write of the slot name on stderr:
-// "Could not write f003.jpg: replacing it: Device or resource busy".
-void reportWriteFailure(const char* name, const WriteResult& result);
-
 // A frame encoded for its slot and not yet in place: the image's bytes or,
 // for formats written only to files, a hidden temporary beside the slot.
 class EncodedFrame {
@@ -89,12 +69,9 @@ class SlotWriter {
 
 class FrameWriter : public SlotWriter {
  public:
-  // Writes frames in format. inputPath names the file or device being
-  // read, which no slot may replace; it may be null or name nothing. files
-  // must outlive the writer.
-  FrameWriter(ImageFormat format, const char* inputPath,
-              FileSystem& files = systemFileSystem(),
-              TemporaryNaming naming = TemporaryNaming::UnnamedFirst);
+  // Encodes frames in format; commit puts them in place and must outlive
+  // the writer.
+  FrameWriter(ImageFormat format, SlotCommit& commit);
 
   // Encodes frame for the slot name.
   WriteResult encode(const char* name, const cv::Mat& frame,
@@ -105,12 +82,9 @@ class FrameWriter : public SlotWriter {
   WriteResult place(const char* name, EncodedFrame& encoded) override;
 
  private:
-  WriteResult placeBytes(const char* name,
-                         const std::vector<unsigned char>& bytes,
-                         const struct stat* previous);
+  WriteResult writeThroughFile(const char* name, const cv::Mat& frame,
+                               std::optional<TemporaryFile>& file) const;
 
   const ImageFormat format_;
-  FileSystem& files_;
-  std::optional<struct stat> input_;
-  TemporaryNaming naming_;  // the placing thread's
+  SlotCommit& commit_;
 };

@@ -1,5 +1,7 @@
 #include "run/ring/output_ring.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -49,25 +51,6 @@ int64_t longestComponent(const OutputRing& ring, int32_t index) {
 
 }  // namespace
 
-void setDefaultRing(OutputRing& ring) {
-  std::snprintf(ring.outputBase, sizeof ring.outputBase, "f");
-  std::snprintf(ring.extension, sizeof ring.extension, "jpg");
-  ring.paddingWidth = 3;
-  ring.firstIndex = 0;
-  ring.lastIndex = 10;
-}
-
-bool formSlotName(const OutputRing& ring, int32_t index,
-                  char (&name)[SLOT_NAME_SIZE]) {
-  if (nameLength(ring, index) >= static_cast<int64_t>(SLOT_NAME_SIZE))
-    return false;
-  // A negative width passed to * is the minus flag with its magnitude,
-  // which overrides the zero flag: left-justified, filled with blanks.
-  std::snprintf(name, sizeof name, "%s%0*d.%s", ring.outputBase,
-                static_cast<int>(ring.paddingWidth), index, ring.extension);
-  return true;
-}
-
 std::string directoryOf(const char* name) {
   const char* slash = std::strrchr(name, '/');
   if (slash == nullptr) return ".";
@@ -92,4 +75,43 @@ std::optional<NameTooLong> nameTooLong(const OutputRing& ring,
     if (auto last = check(ring.lastIndex)) return last;
   }
   return check(ring.firstIndex);
+}
+
+Result<SlotCycle, Refusal> SlotCycle::start(const OutputRing& ring) {
+  // Where the directory cannot be asked (it does not exist yet), the
+  // usual limit.
+  long partLimit = pathconf(directoryOf(ring.outputBase).c_str(), _PC_NAME_MAX);
+  if (partLimit <= 0) partLimit = NAME_MAX;
+  std::optional<NameTooLong> tooLong = nameTooLong(ring, partLimit);
+  if (!tooLong) return SlotCycle(ring);
+  char text[128];
+  if (tooLong->limit == NameLimit::Path)
+    std::snprintf(text, sizeof text,
+                  "Output file name for index %d would be longer than %zu "
+                  "characters.",
+                  tooLong->index, SLOT_NAME_SIZE - 1);
+  else
+    std::snprintf(text, sizeof text,
+                  "Output file name for index %d would have a part longer "
+                  "than %ld characters.",
+                  tooLong->index, partLimit);
+  return Refusal{text};
+}
+
+SlotCycle::SlotCycle(const OutputRing& ring)
+    : ring_(ring), index_(ring.firstIndex) {
+  formName();
+}
+
+void SlotCycle::advance() {
+  index_ = nextIndex(ring_, index_);
+  formName();
+}
+
+void SlotCycle::formName() {
+  // Every name in the range fits, as start proved. A negative width passed
+  // to * is the minus flag with its magnitude, which overrides the zero
+  // flag: left-justified, filled with blanks.
+  std::snprintf(name_, sizeof name_, "%s%0*d.%s", ring_.outputBase,
+                static_cast<int>(ring_.paddingWidth), index_, ring_.extension);
 }

@@ -1,5 +1,5 @@
-// The ring of output files: each slot's name from a base, an index and an
-// extension, and the index's cycle from the first index to the last.
+// The ring's slots: each one's name, the order frames go to them, and the
+// check at start that every name in the index range can be used.
 #pragma once
 
 #include <climits>
@@ -8,29 +8,11 @@
 #include <optional>
 #include <string>
 
-constexpr std::size_t OUTPUT_BASE_SIZE = 256;
-constexpr std::size_t EXTENSION_SIZE = 250;
+#include "cli/run_settings.h"
+#include "run/ring/result.h"
+
 // A slot's name, like any path, fits PATH_MAX with its terminating zero.
 constexpr std::size_t SLOT_NAME_SIZE = PATH_MAX;
-
-struct OutputRing {
-  char outputBase[OUTPUT_BASE_SIZE];  // may hold a directory part
-  char extension[EXTENSION_SIZE];     // without the dot
-  // The least number of characters of the index, zero-filled on the left;
-  // a negative width fills with blanks on the right instead.
-  int32_t paddingWidth;
-  int32_t firstIndex;
-  int32_t lastIndex;  // after it comes firstIndex again
-};
-
-// Base "f", extension "jpg", width 3, indices 0 to 10.
-void setDefaultRing(OutputRing& ring);
-
-// Writes the name of the slot for index into name: base, index padded to
-// the width, ".", extension. Returns false, writing nothing, when the name
-// would not fit.
-bool formSlotName(const OutputRing& ring, int32_t index,
-                  char (&name)[SLOT_NAME_SIZE]);
 
 // The directory part of a name, or "." when it has none.
 std::string directoryOf(const char* name);
@@ -55,3 +37,25 @@ struct NameTooLong {
 // between them does.
 std::optional<NameTooLong> nameTooLong(const OutputRing& ring,
                                        int64_t componentLimit);
+
+// The slots in the order frames go to them, from the first index on.
+class SlotCycle {
+ public:
+  // The cycle of ring, once every name in its range is known to fit the
+  // slots' file system; or why not. ring must outlive the cycle.
+  static Result<SlotCycle, Refusal> start(const OutputRing& ring);
+
+  // The name of the slot the next frame goes to.
+  const char* name() const { return name_; }
+
+  // Moves on to the slot after it.
+  void advance();
+
+ private:
+  explicit SlotCycle(const OutputRing& ring);
+  void formName();
+
+  const OutputRing& ring_;
+  int32_t index_;
+  char name_[SLOT_NAME_SIZE];
+};

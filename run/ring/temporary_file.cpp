@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/random.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,7 +29,12 @@ int randomHiddenName(const std::string& directory, const std::string& suffix,
   return 0;
 }
 
-FileFailure failed(FileStep step, int error = errno) { return {step, error}; }
+SystemFailure failed(Step step, int error = errno) { return {step, error}; }
+
+// Only a privileged process may give a file away, and only to a group it
+// belongs to may an owner move it: these errors leave the file as a plain
+// create makes it, rather than failing the write.
+bool mayStayAsCreated(int error) { return error == EPERM || error == EINVAL; }
 
 }  // namespace
 
@@ -38,9 +42,10 @@ bool sameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-std::variant<TemporaryFile, FileFailure> TemporaryFile::create(
-    FileSystem& files, const std::string& directory, const std::string& suffix,
-    TemporaryNaming naming) {
+Result<TemporaryFile> TemporaryFile::create(FileSystem& files,
+                                            const std::string& directory,
+                                            const std::string& suffix,
+                                            TemporaryNaming naming) {
   if (naming == TemporaryNaming::UnnamedFirst) {
     FileDescriptor fd(
         files.open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
@@ -51,14 +56,14 @@ std::variant<TemporaryFile, FileFailure> TemporaryFile::create(
   std::string name;
   for (int attempt = 0; attempt < NAME_ATTEMPTS; ++attempt) {
     if (int error = randomHiddenName(directory, suffix, name))
-      return failed(FileStep::Create, error);
+      return failed(Step::CreateTemporary, error);
     FileDescriptor fd(files.open(
         name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666));
     if (fd.isOpen())
       return TemporaryFile(files, directory, suffix, std::move(fd), name);
-    if (errno != EEXIST) return failed(FileStep::Create);
+    if (errno != EEXIST) return failed(Step::CreateTemporary);
   }
-  return failed(FileStep::Create, EEXIST);
+  return failed(Step::CreateTemporary, EEXIST);
 }
 
 TemporaryFile::TemporaryFile(FileSystem& files, std::string directory,
@@ -85,62 +90,57 @@ TemporaryFile::~TemporaryFile() {
   if (!path_.empty()) files_.unlink(path_.c_str());
 }
 
-FileStatus TemporaryFile::write(const void* data, std::size_t size) {
+Status<> TemporaryFile::write(const void* data, std::size_t size) {
   const char* next = static_cast<const char*>(data);
   while (size > 0) {
     ssize_t written = files_.write(fd_.get(), next, size);
     if (written < 0) {
       if (errno == EINTR) continue;
-      return failed(FileStep::Write);
+      return failed(Step::Write);
     }
     next += written;
     size -= static_cast<std::size_t>(written);
   }
-  return std::nullopt;
+  return {};
 }
 
-FileStatus TemporaryFile::keepAttributesOf(const char* previous,
-                                           const struct stat& status) {
-  auto fail = [] { return failed(FileStep::KeepAttributes); };
+Status<> TemporaryFile::keepAttributesOf(const char* previous,
+                                         const struct stat& status) {
+  auto fail = [] { return failed(Step::KeepAttributes); };
   struct stat own;
-  if (fstat(fd_.get(), &own) != 0) return fail();
-  // Only a privileged process may give a file away, and only to a group it
-  // belongs to may an owner move it; what cannot be kept is left as a
-  // plain create makes it.
-  auto allowed = [](int error) { return error != EPERM && error != EINVAL; };
+  if (files_.fstat(fd_.get(), &own) != 0) return fail();
   if ((own.st_uid != status.st_uid || own.st_gid != status.st_gid) &&
-      fchown(fd_.get(), status.st_uid, status.st_gid) != 0) {
-    if (allowed(errno)) return fail();
+      files_.fchown(fd_.get(), status.st_uid, status.st_gid) != 0) {
+    if (!mayStayAsCreated(errno)) return fail();
     if (own.st_gid != status.st_gid &&
-        fchown(fd_.get(), static_cast<uid_t>(-1), status.st_gid) != 0 &&
-        allowed(errno))
+        files_.fchown(fd_.get(), static_cast<uid_t>(-1), status.st_gid) != 0 &&
+        !mayStayAsCreated(errno))
       return fail();
   }
-  if (fchmod(fd_.get(), status.st_mode & 07777) != 0) return fail();
-  ssize_t size = lgetxattr(previous, ACCESS_ACL, nullptr, 0);
+  if (files_.fchmod(fd_.get(), status.st_mode & 07777) != 0) return fail();
+  ssize_t size = files_.lgetxattr(previous, ACCESS_ACL, nullptr, 0);
   if (size < 0) {
-    if (errno == ENODATA || errno == ENOTSUP) return std::nullopt;
+    if (errno == ENODATA || errno == ENOTSUP) return {};
     return fail();
   }
   std::vector<char> acl(static_cast<std::size_t>(size));
-  size = lgetxattr(previous, ACCESS_ACL, acl.data(), acl.size());
+  size = files_.lgetxattr(previous, ACCESS_ACL, acl.data(), acl.size());
   if (size < 0) return fail();
-  if (fsetxattr(fd_.get(), ACCESS_ACL, acl.data(),
-                static_cast<std::size_t>(size), 0) != 0)
+  if (files_.fsetxattr(fd_.get(), ACCESS_ACL, acl.data(),
+                       static_cast<std::size_t>(size), 0) != 0)
     return fail();
-  return std::nullopt;
+  return {};
 }
 
-FileStatus TemporaryFile::commit(const char* name,
-                                 const struct stat* previous) {
+Status<> TemporaryFile::commit(const char* name, const struct stat* previous) {
   if (path_.empty()) {
-    if (FileStatus failure = linkToHiddenName()) return failure;
+    if (Status<> linked = linkToHiddenName(); !linked.ok()) return linked;
   }
-  if (int error = fd_.close()) return failed(FileStep::Write, error);
+  if (int error = fd_.close()) return failed(Step::Write, error);
   return previous == nullptr ? placeAsNew(name) : swapWith(name, *previous);
 }
 
-FileStatus TemporaryFile::linkToHiddenName() {
+Status<> TemporaryFile::linkToHiddenName() {
   // An unnamed file is reached by name only through its descriptor's link
   // in /proc, which a chroot or a sandbox may lack.
   char link[32];
@@ -148,35 +148,30 @@ FileStatus TemporaryFile::linkToHiddenName() {
   std::string name;
   for (int attempt = 0; attempt < NAME_ATTEMPTS; ++attempt) {
     if (int error = randomHiddenName(directory_, suffix_, name))
-      return failed(FileStep::Link, error);
+      return failed(Step::Link, error);
     if (files_.link(link, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
       path_ = name;
-      return std::nullopt;
+      return {};
     }
-    if (errno != EEXIST) return failed(FileStep::Link);
+    if (errno != EEXIST) return failed(Step::Link);
   }
-  return failed(FileStep::Link, EEXIST);
+  return failed(Step::Link, EEXIST);
 }
 
-FileStatus TemporaryFile::placeAsNew(const char* name) {
+Status<> TemporaryFile::placeAsNew(const char* name) {
   if (files_.rename(path_.c_str(), name, RENAME_NOREPLACE) == 0) {
     path_.clear();
-    return std::nullopt;
+    return {};
   }
-  if (errno != EINVAL) return failed(FileStep::Replace);
+  if (errno != EINVAL) return failed(Step::Replace);
   // A filesystem without the flag (NFS): a link, too, is made only where
   // the name is free.
-  if (files_.link(path_.c_str(), name, 0) != 0)
-    return failed(FileStep::Replace);
-  bool removed = files_.unlink(path_.c_str()) == 0;
-  int error = errno;
-  path_.clear();
-  return removed ? std::nullopt
-                 : FileStatus(failed(FileStep::RemoveOld, error));
+  if (files_.link(path_.c_str(), name, 0) != 0) return failed(Step::Replace);
+  return removeSwappedOut();
 }
 
-FileStatus TemporaryFile::swapWith(const char* name,
-                                   const struct stat& previous) {
+Status<> TemporaryFile::swapWith(const char* name,
+                                 const struct stat& previous) {
   // What name holds is swapped out and then removed rather than renamed
   // over: the name holds one whole image throughout either way, the swap
   // shows what was replaced, and ext4 flushes a file to disk before
@@ -185,23 +180,28 @@ FileStatus TemporaryFile::swapWith(const char* name,
     // A reader that takes slots away (moves each frame it has read) leaves
     // the name free for a new one.
     if (errno == ENOENT) return placeAsNew(name);
-    if (errno != EINVAL) return failed(FileStep::Replace);
+    if (errno != EINVAL) return failed(Step::Replace);
     // A filesystem that cannot swap (NFS) replaces the name as it finds it.
     if (files_.rename(path_.c_str(), name, 0) != 0)
-      return failed(FileStep::Replace);
+      return failed(Step::Replace);
     path_.clear();
-    return std::nullopt;
+    return {};
   }
   struct stat swapped;
-  if (lstat(path_.c_str(), &swapped) != 0 || !sameFile(swapped, previous)) {
+  if (files_.lstat(path_.c_str(), &swapped) != 0 ||
+      !sameFile(swapped, previous)) {
     // Something else took the name's place after it was looked at: it goes
     // back, and is never ours to remove.
     if (files_.rename(path_.c_str(), name, RENAME_EXCHANGE) != 0) path_.clear();
-    return failed(FileStep::Replace, EEXIST);
+    return failed(Step::Replace, EEXIST);
   }
+  return removeSwappedOut();
+}
+
+Status<> TemporaryFile::removeSwappedOut() {
   bool removed = files_.unlink(path_.c_str()) == 0;
   int error = errno;
   path_.clear();
-  return removed ? std::nullopt
-                 : FileStatus(failed(FileStep::RemoveOld, error));
+  if (removed) return {};
+  return failed(Step::RemoveOld, error);
 }

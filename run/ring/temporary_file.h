@@ -7,25 +7,11 @@
 
 #include <sys/stat.h>
 
-#include <optional>
 #include <string>
-#include <variant>
 
 #include "run/ring/file_descriptor.h"
 #include "run/ring/file_system.h"
-
-// The steps of writing a file into place.
-enum class FileStep { Create, Write, KeepAttributes, Link, Replace, RemoveOld };
-
-// A system call that failed, the step it was part of, and its errno.
-// Replace with EEXIST means that something else took the name's place.
-struct FileFailure {
-  FileStep step;
-  int error;
-};
-
-// What a step came to: nothing when it was done.
-using FileStatus = std::optional<FileFailure>;
+#include "run/ring/result.h"
 
 // Whether two statuses are of one file.
 bool sameFile(const struct stat& a, const struct stat& b);
@@ -41,9 +27,10 @@ class TemporaryFile {
   // gives there (0666 through the umask, or the directory's default ACL).
   // A hidden name ends with suffix, so that its extension can select an
   // image writer. files must outlive the file.
-  static std::variant<TemporaryFile, FileFailure> create(
-      FileSystem& files, const std::string& directory,
-      const std::string& suffix, TemporaryNaming naming);
+  static Result<TemporaryFile> create(FileSystem& files,
+                                      const std::string& directory,
+                                      const std::string& suffix,
+                                      TemporaryNaming naming);
 
   // Removes the hidden name the file still has.
   ~TemporaryFile();
@@ -56,11 +43,11 @@ class TemporaryFile {
   const std::string& path() const { return path_; }
 
   // Writes data at the end of the file.
-  FileStatus write(const void* data, std::size_t size);
+  Status<> write(const void* data, std::size_t size);
 
   // Gives the file the owner, group, permissions and ACL of the regular
   // file previous, whose status is given, where the process may set them.
-  FileStatus keepAttributesOf(const char* previous, const struct stat& status);
+  Status<> keepAttributesOf(const char* previous, const struct stat& status);
 
   // Closes the file and puts it in place as name. Without previous, name
   // must hold nothing, and gets the file only while it still does. With
@@ -69,14 +56,15 @@ class TemporaryFile {
   // and swapped back otherwise; a name emptied meanwhile is taken as new.
   // A name that something else took meanwhile is kept, failing with
   // Replace and EEXIST. The file is spent either way.
-  FileStatus commit(const char* name, const struct stat* previous);
+  Status<> commit(const char* name, const struct stat* previous);
 
  private:
   TemporaryFile(FileSystem& files, std::string directory, std::string suffix,
                 FileDescriptor fd, std::string path);
-  FileStatus linkToHiddenName();
-  FileStatus placeAsNew(const char* name);
-  FileStatus swapWith(const char* name, const struct stat& previous);
+  Status<> linkToHiddenName();
+  Status<> placeAsNew(const char* name);
+  Status<> swapWith(const char* name, const struct stat& previous);
+  Status<> removeSwappedOut();
 
   FileSystem& files_;
   std::string directory_;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,7 +14,6 @@
 #include <opencv2/videoio/registry.hpp>
 #include <vector>
 
-#include "cli/capture_source.h"
 #include "run/ring/file_descriptor.h"
 
 namespace {
@@ -164,7 +164,8 @@ bool openCamera(int index, const CameraMode& mode, cv::VideoCapture& capture) {
   if (openWith(index, cv::CAP_V4L2, settings, capture)) return true;
   // A V4L2 device that is there but does not open is that camera, and the
   // reason is its own; other backends serve cameras V4L2 does not have.
-  if (isCameraDevice(cameraDevicePath(index).c_str())) return false;
+  struct stat device;
+  if (stat(cameraDevicePath(index).c_str(), &device) == 0) return false;
   try {
     for (cv::VideoCaptureAPIs api : cv::videoio_registry::getCameraBackends())
       if (api != cv::CAP_V4L2 && openWith(index, api, settings, capture))

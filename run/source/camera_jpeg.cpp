@@ -1,7 +1,6 @@
 #include "run/source/camera_jpeg.h"
 
 #include <cstring>
-#include <opencv2/imgcodecs.hpp>
 
 namespace {
 
@@ -105,8 +104,8 @@ std::size_t pastScanData(const unsigned char* data, std::size_t size,
 
 }  // namespace
 
-std::optional<JpegLayout> wholeJpeg(const unsigned char* data,
-                                    std::size_t size) {
+std::optional<JpegLayout> jpegLayoutOf(const unsigned char* data,
+                                       std::size_t size) {
   if (size < 4 || data[0] != MARKER || data[1] != SOI) return std::nullopt;
   JpegLayout layout = {0, 0, false};
   bool frameHeader = false;
@@ -146,31 +145,19 @@ std::optional<JpegLayout> wholeJpeg(const unsigned char* data,
   return std::nullopt;
 }
 
-std::optional<JpegLayout> wholeJpeg(const cv::Mat& frame) {
+std::optional<JpegLayout> jpegLayoutOf(const cv::Mat& frame) {
   if (!frame.isContinuous()) return std::nullopt;
-  return wholeJpeg(frame.ptr<unsigned char>(),
-                   frame.total() * frame.elemSize());
+  return jpegLayoutOf(frame.ptr<unsigned char>(),
+                      frame.total() * frame.elemSize());
 }
 
 void completeJpeg(const unsigned char* data, const JpegLayout& layout,
-                  std::vector<unsigned char>& image) {
-  image.clear();
-  if (layout.hasTables) {
-    image.assign(data, data + layout.end);
-    return;
-  }
-  image.reserve(layout.end + sizeof STANDARD_TABLES);
-  image.insert(image.end(), data, data + layout.firstScan);
-  image.insert(image.end(), STANDARD_TABLES,
-               STANDARD_TABLES + sizeof STANDARD_TABLES);
-  image.insert(image.end(), data + layout.firstScan, data + layout.end);
-}
-
-bool decodeJpeg(const cv::Mat& frame, cv::Mat& picture) {
-  try {
-    cv::imdecode(frame, cv::IMREAD_COLOR, &picture);
-    return !picture.empty();
-  } catch (const cv::Exception&) {
-    return false;
-  }
+                  cv::Mat& image) {
+  std::size_t tables = layout.hasTables ? 0 : sizeof STANDARD_TABLES;
+  image.create(1, static_cast<int>(layout.end + tables), CV_8UC1);
+  unsigned char* out = image.ptr<unsigned char>();
+  std::memcpy(out, data, layout.firstScan);
+  std::memcpy(out + layout.firstScan, STANDARD_TABLES, tables);
+  std::memcpy(out + layout.firstScan + tables, data + layout.firstScan,
+              layout.end - layout.firstScan);
 }

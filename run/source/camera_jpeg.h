@@ -1,11 +1,10 @@
-// A camera's JPEG frames: telling a whole one, completing one that leaves
-// out its Huffman tables, as many cameras do, and decoding one.
+// A camera's JPEG frames: telling a whole one, and completing one that
+// leaves out its Huffman tables, as many cameras do.
 #pragma once
 
 #include <cstddef>
 #include <opencv2/core/mat.hpp>
 #include <optional>
-#include <vector>
 
 // Where the parts of a whole JPEG image lie.
 struct JpegLayout {
@@ -18,17 +17,14 @@ struct JpegLayout {
 // that gives a size and its components, a scan and EOI, each segment
 // within data. Nothing when it is not. What the scan's data holds is not
 // looked at: damage there decodes as a damaged picture.
-std::optional<JpegLayout> wholeJpeg(const unsigned char* data,
-                                    std::size_t size);
+std::optional<JpegLayout> jpegLayoutOf(const unsigned char* data,
+                                       std::size_t size);
 
 // The layout of the JPEG image a capture gave as a row of bytes, as above.
-std::optional<JpegLayout> wholeJpeg(const cv::Mat& frame);
+std::optional<JpegLayout> jpegLayoutOf(const cv::Mat& frame);
 
-// The image as a viewer can decode it: data up to its EOI, with the
-// standard Huffman tables put before its first scan where it has none.
+// The image as a viewer can decode it, as a row of bytes: data up to its
+// EOI, with the standard Huffman tables put before its first scan where it
+// has none.
 void completeJpeg(const unsigned char* data, const JpegLayout& layout,
-                  std::vector<unsigned char>& image);
-
-// Decodes the JPEG image in frame into picture, in colour. Returns whether
-// it could.
-bool decodeJpeg(const cv::Mat& frame, cv::Mat& picture);
+                  cv::Mat& image);

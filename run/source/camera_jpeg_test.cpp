@@ -33,33 +33,33 @@ Bytes withoutTables(const Bytes& image) {
 }
 
 bool isWhole(const Bytes& data) {
-  return wholeJpeg(data.data(), data.size()).has_value();
+  return jpegLayoutOf(data.data(), data.size()).has_value();
 }
 
 TEST(CameraJpeg, WholeImagesPassAndPaddingIsLeftOut) {
   Bytes image = cameraImage();
-  auto layout = wholeJpeg(image.data(), image.size());
+  auto layout = jpegLayoutOf(image.data(), image.size());
   ASSERT_TRUE(layout);
   EXPECT_TRUE(layout->hasTables);
   EXPECT_EQ(layout->end, image.size());
 
   Bytes padded = image;
   padded.resize(image.size() + 4096, 0);  // as some cameras fill a buffer
-  Bytes written;
-  completeJpeg(padded.data(), *wholeJpeg(padded.data(), padded.size()),
+  cv::Mat written;
+  completeJpeg(padded.data(), *jpegLayoutOf(padded.data(), padded.size()),
                written);
-  EXPECT_EQ(written, image);
+  EXPECT_EQ(Bytes(written.datastart, written.dataend), image);
 }
 
 TEST(CameraJpeg, StandardTablesRestoreTheImageByteForByte) {
   Bytes image = cameraImage();
   Bytes bare = withoutTables(image);
-  auto layout = wholeJpeg(bare.data(), bare.size());
+  auto layout = jpegLayoutOf(bare.data(), bare.size());
   ASSERT_TRUE(layout);
   EXPECT_FALSE(layout->hasTables);
-  Bytes completed;
+  cv::Mat completed;
   completeJpeg(bare.data(), *layout, completed);
-  EXPECT_EQ(completed, image);
+  EXPECT_EQ(Bytes(completed.datastart, completed.dataend), image);
 }
 
 TEST(CameraJpeg, BrokenImagesAreRefused) {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-bool FramePacer::isDue(double capturedMs, double nowMs) {
+bool FramePacer::offer(double capturedMs, double nowMs) {
   // Cameras stamp a frame when its exposure or its transfer starts, so a
   // fresh frame is already some way late when it is taken; the least
   // lateness of the last frames is that of a fresh one. A frame later than

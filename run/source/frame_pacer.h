@@ -13,10 +13,11 @@ class FramePacer {
   FramePacer(double everyMs, double cameraIntervalMs)
       : everyMs_(everyMs), cameraIntervalMs_(cameraIntervalMs) {}
 
-  // Whether the frame captured at capturedMs, taken from the camera at
-  // nowMs, is to be kept: it is due, and no newer frame can be waiting.
-  // Each frame taken is to be asked about, in turn.
-  bool isDue(double capturedMs, double nowMs);
+  // Offers the frame captured at capturedMs, taken from the camera at
+  // nowMs; every frame taken is offered, in turn, as each tells how late a
+  // fresh frame is. Returns whether to keep it: it is due, and no newer
+  // frame can be waiting.
+  bool offer(double capturedMs, double nowMs);
 
   // Says that the frame captured at capturedMs was kept.
   void kept(double capturedMs);

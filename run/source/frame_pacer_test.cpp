@@ -17,7 +17,7 @@ std::vector<int> keptFrames(FramePacer& pacer, int count, Age ageMs) {
   for (int number = 0; number < count; ++number) {
     if (ageMs(number) < 0) continue;
     double captured = number * CAMERA_MS;
-    if (!pacer.isDue(captured, captured + ageMs(number))) continue;
+    if (!pacer.offer(captured, captured + ageMs(number))) continue;
     pacer.kept(captured);
     kept.push_back(number);
   }

@@ -32,19 +32,16 @@ ReadTally::ReadTally(double statedFrames, double rate, StatedLength length)
       length_(length) {}
 
 void ReadTally::frameRead(double timeMs) {
-  if (failedInARow_ > 0) {
-    if (undecoded_ == 0) firstUndecodedAfter_ = frames_;
-    undecoded_ += failedInARow_;
-    failedInARow_ = 0;
-  }
-  ++frames_;
+  tally_.framesLost(failedInARow_);
+  failedInARow_ = 0;
+  tally_.frameGiven();
   if (std::isfinite(timeMs) && timeMs > 0) lastTimeMs_ = timeMs;
 }
 
-bool ReadTally::failedReadAgain() {
+bool ReadTally::countFailedRead() {
   ++failedInARow_;
   int64_t toCome =
-      std::clamp<int64_t>(statedFrames_ - frames_, 0, MOST_FAILED_READS);
+      std::clamp<int64_t>(statedFrames_ - tally_.given(), 0, MOST_FAILED_READS);
   return failedInARow_ < std::max(FAILED_READS_AT_AN_END, toCome);
 }
 
@@ -52,7 +49,7 @@ bool ReadTally::stoppedShort() const {
   // Frames that could not be decoded were there, and are said apart.
   int64_t slack = slackFor(statedFrames_);
   if (length_ == StatedLength::Unknown || statedFrames_ == 0 ||
-      frames_ + undecoded_ + slack >= statedFrames_)
+      tally_.given() + tally_.lost() + slack >= statedFrames_)
     return false;
   // A count that is only an estimate can be far above the frames of a
   // variable rate: the time of the last frame still shows the end.

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "run/source/frame_tally.h"
 #include "run/source/stated_length.h"
 
 class ReadTally {
@@ -15,16 +16,14 @@ class ReadTally {
   // A frame was read; timeMs is its time in the video, 0 when unknown.
   void frameRead(double timeMs);
 
-  // A read failed: whether to read again, as a damaged stretch can be
-  // followed by frames and an end cannot.
-  bool failedReadAgain();
+  // Counts a failed read. Returns whether to read again, as a damaged
+  // stretch can be followed by frames and an end cannot.
+  bool countFailedRead();
 
-  int64_t frames() const { return frames_; }
+  // The frames read, and as lost the failed reads that frames followed:
+  // frames that could not be decoded.
+  const FrameTally& tally() const { return tally_; }
   int64_t statedFrames() const { return statedFrames_; }
-  // Failed reads that frames followed: frames that could not be decoded.
-  int64_t undecodedFrames() const { return undecoded_; }
-  // How many frames came before the first that could not be decoded.
-  int64_t firstUndecodedAfter() const { return firstUndecodedAfter_; }
 
   // Whether the frames stopped well before the end the file states, by
   // their count and by their time.
@@ -34,9 +33,7 @@ class ReadTally {
   int64_t statedFrames_;
   double rate_;
   StatedLength length_;
-  int64_t frames_ = 0;
+  FrameTally tally_;
   double lastTimeMs_ = 0;
   int64_t failedInARow_ = 0;
-  int64_t undecoded_ = 0;
-  int64_t firstUndecodedAfter_ = 0;
 };

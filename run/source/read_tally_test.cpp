@@ -8,13 +8,13 @@ namespace {
 // them.
 void readFrames(ReadTally& tally, int count, double rate = 30) {
   for (int i = 0; i < count; ++i)
-    tally.frameRead((tally.frames() + 0.0) * 1000.0 / rate);
+    tally.frameRead((tally.tally().given() + 0.0) * 1000.0 / rate);
 }
 
 // Fails reads until the tally gives up, and says how many it took.
 int failUntilTheEnd(ReadTally& tally) {
   int reads = 1;
-  while (tally.failedReadAgain()) ++reads;
+  while (tally.countFailedRead()) ++reads;
   return reads;
 }
 
@@ -23,7 +23,7 @@ TEST(ReadTally, AWholeFileEndsSoonAndWhole) {
   readFrames(tally, 3000);
   EXPECT_LE(failUntilTheEnd(tally), 100);
   EXPECT_FALSE(tally.stoppedShort());
-  EXPECT_EQ(tally.undecodedFrames(), 0);
+  EXPECT_EQ(tally.tally().lost(), 0);
 }
 
 TEST(ReadTally, FramesThatStopWellBeforeTheStatedEnd) {

@@ -58,7 +58,7 @@ StreamFailure failureIn(const char* message) {
   return StreamFailure::Unknown;
 }
 
-const char* describe(StreamFailure failure) {
+std::string describe(StreamFailure failure) {
   switch (failure) {
     case StreamFailure::ConnectionRefused:
       return "connection refused";
@@ -71,7 +71,7 @@ const char* describe(StreamFailure failure) {
     case StreamFailure::UnknownHost:
       return "the host name is unknown";
     case StreamFailure::TimedOut:
-      return "no answer within 10 s";
+      return "no answer within " + std::to_string(STREAM_TIMEOUT_S) + " s";
     case StreamFailure::Unknown:
       break;
   }

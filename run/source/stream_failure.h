@@ -2,6 +2,12 @@
 // with its messages kept off the console.
 #pragma once
 
+#include <string>
+
+// How long a network stream may take to open, and to give each frame: a
+// stream that stalls ends the run as soon as a camera that stalls does.
+constexpr int STREAM_TIMEOUT_S = 10;
+
 enum class StreamFailure {
   Unknown,
   ConnectionRefused,
@@ -28,4 +34,4 @@ StreamFailure lastStreamFailure();
 StreamFailure failureIn(const char* message);
 
 // The words that say failure after a stream's URL, as "not found".
-const char* describe(StreamFailure failure);
+std::string describe(StreamFailure failure);

@@ -1,8 +1,9 @@
-#include "run/ring/jpeg_compressor.h"
+#include "run/ring/jpeg_codec.h"
 
 #include <turbojpeg.h>
 
 #include <climits>
+#include <opencv2/imgcodecs.hpp>
 
 namespace {
 
@@ -53,4 +54,13 @@ bool JpegCompressor::compress(const cv::Mat& frame,
   if (failed != 0 || data != room_ || size > roomSize_) return false;
   image.assign(room_, room_ + size);
   return true;
+}
+
+bool decodeJpeg(const cv::Mat& image, cv::Mat& picture) {
+  try {
+    cv::imdecode(image, cv::IMREAD_COLOR, &picture);
+    return !picture.empty();
+  } catch (const cv::Exception&) {
+    return false;
+  }
 }

@@ -1,6 +1,7 @@
-// Compressing BGR frames to JPEG with libjpeg-turbo's TurboJPEG API: the
-// image OpenCV's JPEG writer makes (quality 95, 4:2:0), without the row by
-// row colour swap that writer does before handing rows to libjpeg.
+// JPEG images: BGR frames compressed with libjpeg-turbo's TurboJPEG API
+// into the image OpenCV's JPEG writer makes (quality 95, 4:2:0), without
+// the row by row colour swap that writer does before handing rows to
+// libjpeg; and a camera's JPEG images decoded.
 #pragma once
 
 #include <memory>
@@ -30,3 +31,7 @@ class JpegCompressor {
   unsigned char* room_ = nullptr;
   unsigned long roomSize_ = 0;
 };
+
+// Decodes the JPEG image in image, a row of bytes, into picture, in
+// colour. Returns whether it could.
+bool decodeJpeg(const cv::Mat& image, cv::Mat& picture);
