@@ -58,15 +58,24 @@ Result<ImageFormat, Refusal> chooseFormat(const char* name,
                                           const OutputRing& ring) {
   auto chosen = chooseImageFormat(name);
   if (auto* usable = std::get_if<ImageFormat>(&chosen)) return *usable;
-  if (std::get<FormatProblem>(chosen) == FormatProblem::NoWriter)
-    return Refusal{std::string("No image writer for the extension of ") +
-                   printable(name)};
+  switch (std::get<FormatProblem>(chosen)) {
+    case FormatProblem::NoWriter:
+      return Refusal{std::string("No image writer for the extension of ") +
+                     printable(name)};
+    case FormatProblem::ConflictingSettings:
+      return Refusal{"The " + printable(ring.extension) +
+                     " image writer cannot use " +
+                     JpegCompressor::conflictingSettings()};
+    case FormatProblem::RefusesFrames:
+      break;
+  }
   return Refusal{"The " + printable(ring.extension) +
                  " image writer cannot write colour frames"};
 }
 
-// Reports each frame once it is complete: a failure on stderr, and its
-// timing line on the console.
+// Reports each frame once it is complete: its timing line on the console
+// once its slot is in place, so that a reader that follows the lines finds
+// it there; otherwise why it is not, on stderr.
 class ConsoleReport : public FrameReport {
  public:
   // console must outlive the report.
@@ -78,7 +87,8 @@ class ConsoleReport : public FrameReport {
     std::string shown = printable(name);
     if (!result.written())
       std::fprintf(stderr, "%s\n", describeWriteFailure(shown, result).c_str());
-    console_.printTimingLine(shown.c_str(), elapsedTicks, tickFrequency_);
+    if (result.placed())
+      console_.printTimingLine(shown.c_str(), elapsedTicks, tickFrequency_);
   }
 
  private:

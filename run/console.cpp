@@ -1,6 +1,7 @@
 #include "run/console.h"
 
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,13 +10,36 @@
 #include <cstring>
 #include <string>
 
-Console::Console() {
+namespace {
+
+// Whether stdout was closed when the process started.
+bool stdoutWasClosed = false;
+
+// Opens /dev/null on each standard descriptor that is closed, so that no
+// file opened later takes its place and receives console text. By system
+// calls of its own: this early, a library that wraps open (a sanitizer, a
+// preloaded one) is not ready to.
+void keepStandardDescriptors(int, char**, char**) {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    if (syscall(SYS_fcntl, fd, F_GETFD) != -1 || errno != EBADF) continue;
     // The lowest free descriptor is this one.
-    if (open("/dev/null", O_RDWR) == fd && fd == STDOUT_FILENO)
-      closedError_ = EBADF;
+    if (syscall(SYS_openat, AT_FDCWD, "/dev/null", O_RDWR) == fd &&
+        fd == STDOUT_FILENO)
+      stdoutWasClosed = true;
   }
+}
+
+// Run by the loader before any library initialises itself, as one may open
+// a file at once (a camera library, a plugin's registry).
+__attribute__((section(".preinit_array"),
+               used)) void (*const keepDescriptorsFirst)(int, char**, char**) =
+    keepStandardDescriptors;
+
+}  // namespace
+
+Console::Console() {
+  keepStandardDescriptors(0, nullptr, nullptr);
+  if (stdoutWasClosed) closedError_ = EBADF;
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
 }
 

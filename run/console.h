@@ -10,9 +10,10 @@
 
 class Console {
  public:
-  // Opens /dev/null on each standard descriptor that is closed, so that no
-  // file the run opens takes its place and receives console text, and
-  // makes stdout line-buffered so that each message leaves as it is
+  // Has /dev/null on each standard descriptor that was closed when the
+  // process started (done before any library starts, in the program), so
+  // that no file opened later takes its place and receives console text,
+  // and makes stdout line-buffered so that each message leaves as it is
   // printed.
   Console();
 

@@ -1,6 +1,7 @@
-// Stopping a run cleanly when it is told to: SIGINT, SIGTERM, SIGHUP and a
-// sent SIGPIPE are taken by a thread of their own, with every other thread
-// blocking them, so that no thread dies of one and every wait can be woken.
+// Stopping a run cleanly when it is told to: SIGINT, SIGTERM, SIGHUP,
+// SIGUSR1, SIGUSR2 and a sent SIGPIPE are taken by a thread of their own, with
+// every other thread blocking them, so that no thread dies of one and every
+// wait can be woken.
 #pragma once
 
 #include <pthread.h>

@@ -114,6 +114,8 @@ std::variant<ImageFormat, FormatProblem> chooseImageFormat(const char* name) {
   if (format.encoding == Encoding::Jpeg) {
     std::unique_ptr<JpegCompressor> compressor;
     if (compressJpeg(proof, compressor, encoded).written()) return format;
+    if (JpegCompressor::conflictingSettings() != nullptr)
+      return FormatProblem::ConflictingSettings;
     return FormatProblem::RefusesFrames;
   }
   if (format.encoding == Encoding::InMemory) {

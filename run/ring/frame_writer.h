@@ -35,6 +35,9 @@ struct ImageFormat {
 enum class FormatProblem {
   NoWriter,       // the extension selects no image writer
   RefusesFrames,  // its writer cannot encode colour frames
+  // JPEG: libjpeg-turbo's own variables ask for what cannot be done
+  // together (JpegCompressor::conflictingSettings)
+  ConflictingSettings,
 };
 
 // Chooses the format for the slot name by encoding a small frame of the

@@ -3,6 +3,8 @@
 #include <turbojpeg.h>
 
 #include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <opencv2/imgcodecs.hpp>
 
 namespace {
@@ -25,6 +27,18 @@ std::unique_ptr<JpegCompressor> JpegCompressor::create() {
 JpegCompressor::~JpegCompressor() {
   tjFree(room_);
   tjDestroy(handle_);
+}
+
+const char* JpegCompressor::conflictingSettings() {
+  auto asked = [](const char* variable) {
+    const char* value = std::getenv(variable);
+    return value != nullptr && std::strcmp(value, "1") == 0;
+  };
+  // Arithmetic coding has no Huffman tables to optimise.
+  if (asked("TJ_ARITHMETIC") && asked("TJ_OPTIMIZE"))
+    return "arithmetic coding (TJ_ARITHMETIC=1) with optimised Huffman "
+           "tables (TJ_OPTIMIZE=1)";
+  return nullptr;
 }
 
 bool JpegCompressor::takes(const cv::Mat& frame) {

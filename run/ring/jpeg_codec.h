@@ -19,6 +19,10 @@ class JpegCompressor {
   // Whether frames of frame's kind can be compressed: 8-bit, 3 channels.
   static bool takes(const cv::Mat& frame);
 
+  // What libjpeg-turbo's own variables ask for that cannot be done
+  // together, in words that name it; null when nothing.
+  static const char* conflictingSettings();
+
   // Compresses frame, which it takes, into image, whose memory is kept
   // from frame to frame. Returns whether it could.
   bool compress(const cv::Mat& frame, std::vector<unsigned char>& image);

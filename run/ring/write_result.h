@@ -21,6 +21,12 @@ struct WriteResult {
   SystemFailure system = {};  // for System
 
   bool written() const { return failure == WriteFailure::None; }
+  // Whether the slot holds the new image: written, or in place with what
+  // it replaced left beside it.
+  bool placed() const {
+    return written() ||
+           (failure == WriteFailure::System && system.step == Step::RemoveOld);
+  }
 };
 
 WriteResult systemWriteFailure(SystemFailure failure);

@@ -159,6 +159,16 @@ kill -s INT "$PID"
 finished
 check "SIGINT" "$STATUS|$ERR|$(slots) $(hidden)" "130||whole in order 0"
 
+# With stdout closed at start, the run goes on as usual (whatever file a
+# library opens at once), and says at its end that stdout was closed.
+new_dir
+: >"$WORK/out$runs"
+(cd "$DIR" && TEST_CAMERA_UNPLUG_AFTER=20 TEST_CAMERA_TRACE="$WORK/trace" LD_PRELOAD="$CAMERA" \
+  "$PELLUX" -nv -sq 0 99 >&- 2>"$WORK/err$runs")
+collect $?
+check "stdout closed" "$STATUS|$ERR|$(files | wc -l)" "1|/dev/video0: $STOPPED
+Could not write to standard output: Bad file descriptor|$(taken | wc -l)"
+
 # Cameras that do not open say why, after the usual line.
 for failure in "TEST_CAMERA_OPEN_ERRNO=13:Permission denied (is the user in the video group?)" \
   "TEST_CAMERA_OPEN_ERRNO=2:No such file or directory" \

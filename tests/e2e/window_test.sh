@@ -37,7 +37,7 @@ run "$CLIPS/long.avi" -nv -sq 0 100000
 wait
 written=$(timed_names | wc -l)
 check "ESC status" "$STATUS" 0
-check "ESC came before the end" "$((written > 0 && written < 3000))" 1
+check "ESC came before the end" "$((written < 3000))" 1
 check "ESC files" "$(files)" "$(seq_names f jpg 0 $((written - 1)))"
 check "ESC names in order" "$(timed_names)" "$(seq_names f jpg 0 $((written - 1)))"
 check "ESC stderr" "$ERR" ""
@@ -58,6 +58,14 @@ wait
 # The first frame is written unless ESC comes while it is shown.
 check "ESC while frames are passed over" \
   "$STATUS|$(($(timed_names | grep -c .) <= 1))|$(($(grep -c '^dequeued' "$trace") < 1500))" "0|1|1"
+
+# ESC while a camera hangs ends the run as ESC does, not as the camera that
+# stopped it would 10 s later: the window runs its events during the wait.
+start env TEST_CAMERA_HANG_AFTER=5 LD_PRELOAD="$CAMERA" "$PELLUX" -nv -sq 0 99
+printed 1
+press_escape
+finished
+check "ESC while the camera hangs" "$STATUS|$ERR" "0|"
 
 # A display that the environment names but nothing serves: no crash, the
 # frames are converted all the same.
