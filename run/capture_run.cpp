@@ -283,8 +283,10 @@ class CaptureRun {
   bool escPressed_ = false;  // while frames were passed over
   bool windowFitted_ = false;
   bool live_ = false;  // a camera or a live stream: it has no end
-  // Whether frames are the camera's JPEG images.
+  // Whether frames are the camera's JPEG images, and the size the camera
+  // was set to, which each of them must state.
   bool jpegFrames_ = false;
+  FrameSize cameraSize_ = {0, 0};
   cv::Mat decoded_;  // the last JPEG frame, decoded for the window
   // Which frames a camera run keeps, when asked for a rate slower than
   // any the camera offers.
@@ -404,6 +406,7 @@ std::optional<std::string> CaptureRun::settleCamera(const CameraMode& mode) {
   bool givesJpeg = static_cast<uint32_t>(propertyOf(
                        capture_, cv::CAP_PROP_FOURCC)) == V4L2_PIX_FMT_MJPEG;
   jpegFrames_ = !convertsFrames && givesJpeg;
+  cameraSize_ = given;
   if (!convertsFrames && !givesJpeg) {
     try {  // raw frames of another format are of no use here
       capture_.set(cv::CAP_PROP_CONVERT_RGB, 1);
@@ -499,7 +502,8 @@ bool CaptureRun::takeCameraFrame(cv::Mat& frame) {
       if (!pacer_->isDue(captured, now)) continue;
     }
     if (!retrieveFrame(capture_, frame)) return false;
-    if (jpegFrames_ && !wholeJpeg(frame)) {
+    if (jpegFrames_ &&
+        !isWholeJpeg(frame, cameraSize_.width, cameraSize_.height)) {
       // A glitch of the camera: never a broken image in the ring.
       if (damagedFrames_++ == 0) firstDamagedAfter_ = framesTaken_;
       continue;
