@@ -234,7 +234,8 @@ class HeaderReader {
     return true;
   }
 
-  // A scan of components of the frame, each once, that fit libjpeg's MCU,
+  // A scan of components of the frame, each once and in the frame's order
+  // (libjpeg finds them no other way), that fit libjpeg's MCU,
   // with its quantisation tables defined by its first scan and the
   // entropy tables it decodes with defined by then too. The inserted
   // standard tables count where the image has none before its first scan.
@@ -259,11 +260,12 @@ class HeaderReader {
       return false;
     bool dcTables = !progressive_ || (start == 0 && high == 0);
     bool acTables = !progressive_ || start != 0;
-    unsigned inScan = 0, blocks = 0;
+    int previous = -1;
+    unsigned blocks = 0;
     for (unsigned i = 0; i < count; ++i) {
       int index = indexOf(body[1 + 2 * i]);
-      if (index < 0 || (inScan & 1u << index) != 0) return false;
-      inScan |= 1u << index;
+      if (index <= previous) return false;
+      previous = index;
       Component& component = components_[index];
       blocks += component.across * component.down;
       if (!component.scanned && !quantDefined_[component.quantTable])

@@ -5,6 +5,7 @@
 #include <functional>
 #include <opencv2/imgcodecs.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -177,6 +178,10 @@ TEST(CameraJpeg, HeadersThatLibjpegRefusesAreRefused) {
        [](Bytes& image) { body(image, 0xDA)[1] = 9; }},
       {"scan of one component twice",
        [](Bytes& image) { body(image, 0xDA)[3] = body(image, 0xDA)[1]; }},
+      {"scan of components out of the frame's order",
+       [](Bytes& image) {
+         std::swap(body(image, 0xDA)[3], body(image, 0xDA)[5]);
+       }},
       {"scan with an undefined Huffman table",
        [](Bytes& image) { body(image, 0xDA)[2] = 0x22; }},
       {"scan of more components than its length holds",
