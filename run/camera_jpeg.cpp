@@ -64,6 +64,7 @@ const unsigned char STANDARD_TABLES[] = {
     0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA,
 };
 // clang-format on
+
 // Markers that stand alone, without a length: TEM and the restarts.
 bool standsAlone(unsigned char marker) {
   return marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7);
@@ -109,7 +110,7 @@ bool isHuffmanCode(const unsigned char* counts) {
 // image: what it reports as an error rather than as damaged data.
 class HeaderReader {
  public:
-  // Reads the segment of marker whose length field is followed by its
+  // Reads the segment of marker whose body, past its length field, is the
   // length bytes at body. Returns whether libjpeg would go on.
   bool read(unsigned char marker, const unsigned char* body,
             std::size_t length) {
