@@ -20,8 +20,10 @@ for need in "$@"; do
         libopencv-videoio-dev libopencv-highgui-dev)
       sizes+=("building: 352 packages, 254 MB to download, 1003 MB on disk") ;;
     tests)  # unit tests, test clips, the virtual display, man page and package
-      # checks, and the HTTP and RTSP servers of the stream tests
+      # checks, the HTTP and RTSP servers of the stream tests, and clang with
+      # libFuzzer for the fuzz test
       packages+=(libgtest-dev ffmpeg xvfb xauth xdotool groff-base dpkg-dev file lintian
+        clang libclang-rt-14-dev
         python3 python3-gi gir1.2-gst-rtsp-server-1.0 gir1.2-gstreamer-1.0
         gstreamer1.0-plugins-base gstreamer1.0-plugins-good)
       sizes+=("testing: 330 more, 99 MB, 314 MB") ;;

@@ -25,6 +25,11 @@
 //   TEST_CAMERA_NO_DHT        MJPEG frames without their Huffman tables,
 //                             as many cameras give them
 //   TEST_CAMERA_DAMAGE_EVERY  every Nth MJPEG frame is cut in half
+//   TEST_CAMERA_BAD_HEADER_EVERY  every Nth MJPEG frame has a frame header
+//                             that TEST_CAMERA_BAD_HEADER makes bad:
+//                             "precision" (12-bit samples, which libjpeg
+//                             refuses; the default) or "size" (it states
+//                             16384x16384)
 //   TEST_CAMERA_SAVE_DIR      directory that gets each MJPEG frame as N.jpg,
 //                             whole and with its tables
 //   TEST_CAMERA_TRACE         file that gets a line per frame filled,
@@ -90,6 +95,27 @@ int64_t nowNs(clockid_t clock) {
 }
 int64_t monotonicNs() { return nowNs(CLOCK_MONOTONIC); }
 
+// The body of the JPEG's frame header (SOF0, as libjpeg writes it), past
+// its length, or null.
+unsigned char* frameHeader(std::vector<unsigned char>& jpeg) {
+  size_t at = 2;
+  while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xC0)
+    at += 2 + (jpeg[at + 2] << 8 | jpeg[at + 3]);
+  return at + 9 <= jpeg.size() ? &jpeg[at + 4] : nullptr;
+}
+
+// Makes the JPEG's frame header bad in the way kind says.
+void spoilHeader(std::vector<unsigned char>& jpeg, const std::string& kind) {
+  unsigned char* header = frameHeader(jpeg);
+  if (header == nullptr) return;
+  if (kind == "size") {
+    header[1] = header[3] = 0x40;
+    header[2] = header[4] = 0;
+  } else {
+    header[0] = 12;
+  }
+}
+
 // The JPEG without its DHT segments.
 std::vector<unsigned char> withoutTables(const std::vector<unsigned char>& in) {
   std::vector<unsigned char> out(in.begin(), in.begin() + 2);
@@ -138,6 +164,9 @@ class Camera {
     withoutTables_ = setting("TEST_CAMERA_NO_DHT", 0) != 0;
     noLists_ = setting("TEST_CAMERA_NO_LISTS", 0) != 0;
     damageEvery_ = setting("TEST_CAMERA_DAMAGE_EVERY", 0);
+    badHeaderEvery_ = setting("TEST_CAMERA_BAD_HEADER_EVERY", 0);
+    const char* badHeader = std::getenv("TEST_CAMERA_BAD_HEADER");
+    if (badHeader != nullptr) badHeader_ = badHeader;
     const char* saveDir = std::getenv("TEST_CAMERA_SAVE_DIR");
     if (saveDir != nullptr) saveDir_ = saveDir;
     unplugAfter_ = setting("TEST_CAMERA_UNPLUG_AFTER", -1);
@@ -620,6 +649,8 @@ class Camera {
       }
     }
     if (withoutTables_) jpeg = withoutTables(jpeg);
+    if (badHeaderEvery_ > 0 && number % badHeaderEvery_ == badHeaderEvery_ - 1)
+      spoilHeader(jpeg, badHeader_);
     if (damageEvery_ > 0 && number % damageEvery_ == damageEvery_ - 1)
       jpeg.resize(jpeg.size() / 2);
     bytesUsed =
@@ -675,6 +706,8 @@ class Camera {
   bool withoutTables_;
   bool noLists_;
   long damageEvery_;
+  long badHeaderEvery_;
+  std::string badHeader_;
   std::string saveDir_;
   long unplugAfter_, hangAfter_;
   int openErrno_;

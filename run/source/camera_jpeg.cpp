@@ -1,11 +1,13 @@
 #include "run/source/camera_jpeg.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
 constexpr unsigned char MARKER = 0xFF;
-constexpr unsigned char SOI = 0xD8, EOI = 0xD9, SOS = 0xDA, DHT = 0xC4;
+constexpr unsigned char SOI = 0xD8, EOI = 0xD9, SOS = 0xDA, DQT = 0xDB,
+                        DRI = 0xDD, DHT = 0xC4, DAC = 0xCC;
 
 // The typical Huffman tables of the JPEG standard (its Annex K.3), which
 // cameras that send no tables encode with. As one DHT segment each, in the
@@ -61,28 +63,15 @@ const unsigned char STANDARD_TABLES[] = {
     0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA,
 };
 // clang-format on
-// Frame headers: SOF0 to SOF15 but for DHT, JPG and DAC, which share
-// their range.
-bool isFrameHeader(unsigned char marker) {
-  return marker >= 0xC0 && marker <= 0xCF && marker != DHT && marker != 0xC8 &&
-         marker != 0xCC;
-}
-
-// Whether the frame header segment at segment, of length bytes after its
-// marker, describes an image that can be decoded: a size, and one to four
-// components each described.
-bool isSoundFrameHeader(const unsigned char* segment, std::size_t length) {
-  if (length < 8) return false;
-  unsigned height = segment[5] << 8 | segment[6];
-  unsigned width = segment[7] << 8 | segment[8];
-  unsigned components = segment[9];
-  return height > 0 && width > 0 && components >= 1 && components <= 4 &&
-         length == 8 + 3 * std::size_t{components};
-}
 
 // Markers that stand alone, without a length: TEM and the restarts.
 bool standsAlone(unsigned char marker) {
   return marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7);
+}
+
+// Markers that libjpeg skips: APP0 to APP15 and COM.
+bool isSkipped(unsigned char marker) {
+  return (marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE;
 }
 
 // Where the marker after the scan data that starts at at lies, or size.
@@ -102,13 +91,240 @@ std::size_t pastScanData(const unsigned char* data, std::size_t size,
   return size;
 }
 
+// Whether a Huffman table of counts[i] codes of length i + 1 is one that
+// libjpeg builds: at each length no more codes than there is room for, and
+// none of all one bits.
+bool isHuffmanCode(const unsigned char* counts) {
+  unsigned long code = 0;
+  for (int length = 1; length <= 16; ++length) {
+    code += counts[length - 1];
+    if (code >= 1ul << length) return false;
+    code <<= 1;
+  }
+  return true;
+}
+
+// Reads a JPEG image's segments in order as libjpeg does, keeping what
+// they define, and refuses each that would stop libjpeg from decoding the
+// image: what it reports as an error rather than as damaged data.
+class HeaderReader {
+ public:
+  // Reads the segment of marker whose body, past its length field, is the
+  // length bytes at body. Returns whether libjpeg would go on.
+  bool read(unsigned char marker, const unsigned char* body,
+            std::size_t length) {
+    switch (marker) {
+      case 0xC0:  // baseline
+      case 0xC1:  // extended
+        return readFrame(body, length, false, false);
+      case 0xC2:
+        return readFrame(body, length, true, false);
+      case 0xC9:  // arithmetic coding, which libjpeg-turbo here decodes
+        return readFrame(body, length, false, true);
+      case 0xCA:
+        return readFrame(body, length, true, true);
+      case DHT:
+        return readHuffmanTables(body, length);
+      case DAC:
+        return readConditioning(body, length);
+      case DQT:
+        return readQuantTables(body, length);
+      case DRI:
+        return length == 2;
+      case SOS:
+        return readScan(body, length);
+    }
+    // Lossless and hierarchical frames, a second SOI, DNL and the
+    // reserved markers.
+    return isSkipped(marker);
+  }
+
+  bool anyScan() const { return scans_ > 0; }
+  bool tablesBeforeScan() const { return tablesBeforeScan_; }
+  unsigned width() const { return width_; }
+  unsigned height() const { return height_; }
+
+ private:
+  struct Component {
+    unsigned char id, across, down, quantTable;  // across, down: sampling
+    bool scanned;
+  };
+
+  // One frame of 8-bit samples, grey or in colour, each component with
+  // its own identifier and sampling factors from 1 to 4 that divide the
+  // largest ones, as libjpeg's upsampling needs.
+  bool readFrame(const unsigned char* body, std::size_t length,
+                 bool progressive, bool arithmetic) {
+    if (frameRead_ || length < 6) return false;
+    unsigned count = body[5];
+    if (body[0] != 8 || (count != 1 && count != 3) || length != 6 + 3 * count)
+      return false;
+    height_ = body[1] << 8 | body[2];
+    width_ = body[3] << 8 | body[4];
+    if (width_ == 0 || height_ == 0) return false;
+    unsigned char mostAcross = 1, mostDown = 1;
+    for (unsigned i = 0; i < count; ++i) {
+      const unsigned char* spec = body + 6 + 3 * i;
+      Component component = {spec[0], static_cast<unsigned char>(spec[1] >> 4),
+                             static_cast<unsigned char>(spec[1] & 15), spec[2],
+                             false};
+      if (component.across < 1 || component.across > 4 || component.down < 1 ||
+          component.down > 4 || component.quantTable >= TABLES ||
+          indexOf(component.id) >= 0)
+        return false;
+      mostAcross = std::max(mostAcross, component.across);
+      mostDown = std::max(mostDown, component.down);
+      components_[componentCount_++] = component;
+    }
+    for (unsigned i = 0; i < count; ++i)
+      if (mostAcross % components_[i].across != 0 ||
+          mostDown % components_[i].down != 0)
+        return false;
+    frameRead_ = true;
+    progressive_ = progressive;
+    arithmetic_ = arithmetic;
+    return true;
+  }
+
+  bool readQuantTables(const unsigned char* body, std::size_t length) {
+    for (std::size_t at = 0; at < length;) {
+      unsigned precision = body[at] >> 4, table = body[at] & 15;
+      std::size_t values = 64 * (precision + 1);
+      if (precision > 1 || table >= TABLES || length - at - 1 < values)
+        return false;
+      quantDefined_[table] = true;
+      at += 1 + values;
+    }
+    return true;
+  }
+
+  bool readHuffmanTables(const unsigned char* body, std::size_t length) {
+    if (!anyScan()) tablesBeforeScan_ = true;
+    std::size_t at = 0;
+    while (length - at > 16) {
+      unsigned kind = body[at] >> 4, table = body[at] & 15;
+      const unsigned char* counts = body + at + 1;
+      std::size_t symbols = 0;
+      for (int i = 0; i < 16; ++i) symbols += counts[i];
+      at += 17;
+      if (kind > 1 || table >= TABLES || symbols > 256 ||
+          symbols > length - at || !isHuffmanCode(counts))
+        return false;
+      // A DC symbol is the bit count of a difference, 15 at most.
+      if (kind == 0)
+        for (std::size_t i = 0; i < symbols; ++i)
+          if (body[at + i] > 15) return false;
+      huffmanDefined_[kind][table] = true;
+      at += symbols;
+    }
+    return at == length;
+  }
+
+  // Arithmetic coding's conditioning: for DC tables a lower bound not
+  // above the upper one, for AC ones a value from 1 to 63.
+  bool readConditioning(const unsigned char* body, std::size_t length) {
+    if (length % 2 != 0) return false;
+    for (std::size_t at = 0; at < length; at += 2) {
+      unsigned kind = body[at] >> 4, table = body[at] & 15;
+      unsigned char value = body[at + 1];
+      if (kind > 1 || table >= TABLES) return false;
+      if (kind == 0 ? (value & 15) > (value >> 4) : value < 1 || value > 63)
+        return false;
+    }
+    return true;
+  }
+
+  // A scan of components of the frame, each once and in the frame's order
+  // (libjpeg finds them no other way), that fit libjpeg's MCU,
+  // with its quantisation tables defined by its first scan and the
+  // entropy tables it decodes with defined by then too. The inserted
+  // standard tables count where the image has none before its first scan.
+  bool readScan(const unsigned char* body, std::size_t length) {
+    if (!frameRead_ || length < 1) return false;
+    unsigned count = body[0];
+    if (count < 1 || count > componentCount_ || length != 4 + 2 * count)
+      return false;
+    // A sequential frame whose first scan holds every component is that
+    // one scan: libjpeg expects its EOI next.
+    if (anyScan() && !multipleScans_) return false;
+    if (!anyScan()) {
+      multipleScans_ = progressive_ || count < componentCount_;
+      if (!tablesBeforeScan_)
+        for (auto& kind : huffmanDefined_) kind[0] = kind[1] = true;
+    }
+    const unsigned char* progression = body + 1 + 2 * count;
+    unsigned start = progression[0], end = progression[1];
+    unsigned high = progression[2] >> 4, low = progression[2] & 15;
+    // libjpeg decodes a sequential scan whatever these say.
+    if (progressive_ && !isProgression(count, start, end, high, low))
+      return false;
+    bool dcTables = !progressive_ || (start == 0 && high == 0);
+    bool acTables = !progressive_ || start != 0;
+    int previous = -1;
+    unsigned blocks = 0;
+    for (unsigned i = 0; i < count; ++i) {
+      int index = indexOf(body[1 + 2 * i]);
+      if (index <= previous) return false;
+      previous = index;
+      Component& component = components_[index];
+      blocks += component.across * component.down;
+      if (!component.scanned && !quantDefined_[component.quantTable])
+        return false;
+      component.scanned = true;
+      unsigned tables = body[2 + 2 * i];
+      if ((dcTables && !entropyDefined(0, tables >> 4)) ||
+          (acTables && !entropyDefined(1, tables & 15)))
+        return false;
+    }
+    if (count > 1 && blocks > MAX_BLOCKS_IN_MCU) return false;
+    ++scans_;
+    return true;
+  }
+
+  // The spectral selection and successive approximation of a progressive
+  // scan: the DC band alone, or a band of AC coefficients of one
+  // component; a refinement by one bit.
+  static bool isProgression(unsigned count, unsigned start, unsigned end,
+                            unsigned high, unsigned low) {
+    bool band = start == 0 ? end == 0 : start <= end && end <= 63 && count == 1;
+    return band && (high == 0 || low + 1 == high) && low <= 13;
+  }
+
+  // Arithmetic coding has conditioning for every table by default.
+  bool entropyDefined(unsigned kind, unsigned table) const {
+    return table < TABLES && (arithmetic_ || huffmanDefined_[kind][table]);
+  }
+
+  int indexOf(unsigned char id) const {
+    for (unsigned i = 0; i < componentCount_; ++i)
+      if (components_[i].id == id) return static_cast<int>(i);
+    return -1;
+  }
+
+  static constexpr unsigned TABLES = 4;  // of each kind
+  // The most blocks libjpeg takes in the MCU of a scan of several
+  // components.
+  static constexpr unsigned MAX_BLOCKS_IN_MCU = 10;
+
+  bool frameRead_ = false;
+  bool progressive_ = false, arithmetic_ = false;
+  unsigned width_ = 0, height_ = 0;
+  Component components_[3] = {};
+  unsigned componentCount_ = 0;
+  bool quantDefined_[TABLES] = {};
+  bool huffmanDefined_[2][TABLES] = {};  // DC, AC
+  bool tablesBeforeScan_ = false;
+  bool multipleScans_ = false;
+  unsigned scans_ = 0;
+};
+
 }  // namespace
 
 std::optional<JpegLayout> jpegLayoutOf(const unsigned char* data,
                                        std::size_t size) {
   if (size < 4 || data[0] != MARKER || data[1] != SOI) return std::nullopt;
-  JpegLayout layout = {0, 0, false};
-  bool frameHeader = false;
+  HeaderReader header;
+  std::size_t firstScan = 0;
   std::size_t at = 2;
   while (at + 1 < size) {
     if (data[at] != MARKER) return std::nullopt;
@@ -118,9 +334,9 @@ std::optional<JpegLayout> jpegLayoutOf(const unsigned char* data,
       continue;
     }
     if (marker == EOI) {
-      if (layout.firstScan == 0) return std::nullopt;
-      layout.end = at + 2;
-      return layout;
+      if (!header.anyScan()) return std::nullopt;
+      return JpegLayout{firstScan, at + 2, header.tablesBeforeScan(),
+                        header.width(), header.height()};
     }
     if (standsAlone(marker)) {
       at += 2;
@@ -128,15 +344,11 @@ std::optional<JpegLayout> jpegLayoutOf(const unsigned char* data,
     }
     if (at + 4 > size) return std::nullopt;
     std::size_t length = std::size_t{data[at + 2]} << 8 | data[at + 3];
-    if (length < 2 || at + 2 + length > size) return std::nullopt;
-    if (isFrameHeader(marker)) {
-      if (!isSoundFrameHeader(data + at, length)) return std::nullopt;
-      frameHeader = true;
-    }
-    if (marker == DHT && layout.firstScan == 0) layout.hasTables = true;
+    if (length < 2 || at + 2 + length > size ||
+        !header.read(marker, data + at + 4, length - 2))
+      return std::nullopt;
     if (marker == SOS) {
-      if (!frameHeader) return std::nullopt;
-      if (layout.firstScan == 0) layout.firstScan = at;
+      if (firstScan == 0) firstScan = at;
       at = pastScanData(data, size, at + 2 + length);
     } else {
       at += 2 + length;
@@ -145,10 +357,15 @@ std::optional<JpegLayout> jpegLayoutOf(const unsigned char* data,
   return std::nullopt;
 }
 
-std::optional<JpegLayout> jpegLayoutOf(const cv::Mat& frame) {
+std::optional<JpegLayout> cameraJpegLayout(const cv::Mat& frame, int width,
+                                           int height) {
   if (!frame.isContinuous()) return std::nullopt;
-  return jpegLayoutOf(frame.ptr<unsigned char>(),
-                      frame.total() * frame.elemSize());
+  std::optional<JpegLayout> layout = jpegLayoutOf(
+      frame.ptr<unsigned char>(), frame.total() * frame.elemSize());
+  if (!layout || static_cast<int>(layout->width) != width ||
+      static_cast<int>(layout->height) != height)
+    return std::nullopt;
+  return layout;
 }
 
 void completeJpeg(const unsigned char* data, const JpegLayout& layout,

@@ -109,6 +109,7 @@ Status<Refusal> CameraSource::settle(const CameraMode& mode, FrameSize asked,
                                      double rateAsked) {
   FrameSize given = {sideOf(propertyOf(capture_, cv::CAP_PROP_FRAME_WIDTH)),
                      sideOf(propertyOf(capture_, cv::CAP_PROP_FRAME_HEIGHT))};
+  size_ = given;
   if (asked.width > 0 &&
       (given.width != asked.width || given.height != asked.height))
     return Refusal{
@@ -197,9 +198,11 @@ ReadResult CameraSource::read(cv::Mat& frame, ReadWatch& watch) {
     if (!retrieveFrame(capture_, jpegFrames_ ? raw_ : frame))
       return ReadResult::ended(SourceEnd::CameraStopped);
     if (jpegFrames_) {
-      std::optional<JpegLayout> layout = jpegLayoutOf(raw_);
+      std::optional<JpegLayout> layout =
+          cameraJpegLayout(raw_, size_.width, size_.height);
       if (!layout) {
-        // A glitch of the camera: never a broken image in the ring. A
+        // A glitch of the camera, or a frame of another size than it was
+        // set to: never an image that does not decode in the ring. A
         // camera that gives nothing else has stopped all the same.
         tally_.framesLost(1);
         if (stalled(now)) return ReadResult::ended(SourceEnd::CameraStopped);

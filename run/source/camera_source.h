@@ -50,6 +50,7 @@ class CameraSource : public FrameSource {
 
   cv::VideoCapture capture_;
   FrameTally tally_;
+  FrameSize size_ = {0, 0};  // the size the camera was set to
   bool streaming_ = false;
   bool jpegFrames_ = false;
   // Which frames are kept, when the run asked for a rate slower than any

@@ -81,6 +81,18 @@ check "MJPEG camera, png slots" "$STATUS|$ERR|$(slots)|$(files | wc -l)" \
   "1|$(damage_line)
 /dev/video0: $STOPPED|whole in order|$(kept_frames | wc -l)"
 
+# A frame whose header libjpeg refuses, or that states another size than
+# the camera's, is left out and counted, whatever the slots' format: no
+# encoder gets it, and no slot (frames 4, 9, 14 and 19).
+for bad in precision:jpg size:png; do
+  on_camera TEST_CAMERA_FORMATS=MJPG TEST_CAMERA_BAD_HEADER=${bad%:*} TEST_CAMERA_BAD_HEADER_EVERY=5 \
+    TEST_CAMERA_UNPLUG_AFTER=24 -- -nv -sq 0 99 -e "${bad#*:}"
+  check "bad headers left out, $bad" \
+    "$STATUS|$ERR|$(slots)|$(cd "$DIR" && "$SLOT_READER" --numbers $(files) | tr '\n' ' ')" \
+    "1|/dev/video0: 4 frames could not be decoded, the first after frame 3
+/dev/video0: $STOPPED|whole in order|$(seq 1 23 | grep -v -x -e 4 -e 9 -e 14 -e 19 | tr '\n' ' ')"
+done
+
 # JPEG slots get the camera's own frames, byte for byte; where the camera
 # leaves out the Huffman tables, with the standard ones put back. A frame
 # cut short is not written, and the run goes on. The second camera lacks
