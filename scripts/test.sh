@@ -16,7 +16,7 @@ cmake --build build-sanitize -j "$(nproc)"
 xvfb-run -a ctest --test-dir build-sanitize --output-on-failure -j 2
 cmake -S . -B build-threads -DPELLUX_SANITIZE=thread
 cmake --build build-threads -j "$(nproc)"
-ctest --test-dir build-threads --output-on-failure -j 2
+xvfb-run -a ctest --test-dir build-threads --output-on-failure -j 2
 if command -v clang++ >/dev/null; then
   CXX=clang++ cmake -S . -B build-fuzz -DBUILD_TESTING=ON -DPELLUX_SANITIZE=ON -DPELLUX_FUZZ=ON
   cmake --build build-fuzz -j "$(nproc)" --target camera_jpeg_fuzz

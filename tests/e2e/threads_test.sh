@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
-# Runs under ThreadSanitizer: a whole conversion, a damaged one, one stopped
-# by a signal and one whose reader goes away, each with every thread of the
+# Runs under ThreadSanitizer: a whole conversion (and one in a window,
+# under a display), a damaged one, one stopped by a signal and one whose
+# reader goes away, each with every thread of the
 # pipeline busy. A report from the sanitizer goes to stderr, which must stay empty.
 source "$(dirname "$0")/lib.sh"
+
+# With a window, where a display is there: Qt's threads start with it.
+if [ -n "${DISPLAY-}" ]; then
+  run "$CLIPS/c.mp4" -nv -sq 0 3
+  check "conversion in a window" "$STATUS|$ERR|$(timed_names | wc -l)" "0||25"
+fi
 unset DISPLAY WAYLAND_DISPLAY
 
 run "$CLIPS/c.mp4" -nv -e png -sq 0 99
