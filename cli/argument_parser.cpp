@@ -45,8 +45,10 @@ const char HELP_TEXT[] =
     "\twith zero-padding = 3, i.e. 000, 001, ..., 010.\n"
     "\t-zp num   Pad filename suffix with num zeros.\n"
     "\t-fps num  Sets the frame acquisition rate (in frames per second).\n"
-    "\t          A camera is asked for it; a video file gives every "
-    "frame.\n" SIZE_USAGE "\n";
+    "\t          A camera is asked for it and a stream kept to it; a video\n"
+    "\t          file gives every frame.\n" SIZE_USAGE
+    "\t-latest name  Gives the newest frame written this name too.\n"
+    "\n";
 
 bool isOption(const char* text) { return std::strcspn(text, "-") == 0; }
 
@@ -159,6 +161,11 @@ Applied applyOption(int argc, const char* const* argv, int position,
                    printable(operands[0]).c_str(), SIZE_USAGE);
       return {1, ParseResult::Refused};
     }
+    return {1, ParseResult::Run};
+  } else if (has(argument, "-latest")) {
+    if (lacksOperands(1)) return {operandsLeft, ParseResult::Run};
+    if (!copyField(settings.latestName, operands[0], "Latest frame name"))
+      return {1, ParseResult::Refused};
     return {1, ParseResult::Run};
   } else if (settings.verbose) {
     std::printf("Invalid option detected: %s\n", printable(argument).c_str());

@@ -164,7 +164,7 @@ TEST(Operands, NumbersReadByAtoiRules) {
 }
 
 TEST(Operands, MissingAtTheEndChangeNothing) {
-  for (const char* option : {"-e", "-zp", "-fps", "-size", "-sq"}) {
+  for (const char* option : {"-e", "-zp", "-fps", "-size", "-sq", "-latest"}) {
     Parsed p = parse({option});
     EXPECT_EQ(p.result, ParseResult::Run) << option;
     EXPECT_EQ(p.out, std::string("Verbose is on.\nMissing value for ") +

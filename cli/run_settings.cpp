@@ -15,6 +15,7 @@ void setDefaultSettings(RunSettings& settings) {
   setDefaultRing(settings.ring);
   settings.frameRate = 0;
   settings.frameSize = {0, 0};
+  settings.latestName[0] = '\0';
   settings.saveImages = true;
   settings.showImages = true;
   settings.verbose = true;

@@ -9,6 +9,8 @@
 
 constexpr std::size_t OUTPUT_BASE_SIZE = 256;
 constexpr std::size_t EXTENSION_SIZE = 250;
+// Like any path, with its terminating zero.
+constexpr std::size_t LATEST_NAME_SIZE = 4096;
 
 // The ring of output files: each slot's name is the base, the index
 // padded to the width, ".", the extension; the index cycles from the
@@ -36,6 +38,9 @@ struct RunSettings {
   // own rate) and the frame size.
   double frameRate;
   FrameSize frameSize;
+  // The name that is to hold the newest frame written, as -latest gives
+  // it; empty for none.
+  char latestName[LATEST_NAME_SIZE];
   bool saveImages;  // write each frame to its slot
   bool showImages;  // show each frame in the window
   bool verbose;     // print the informational messages

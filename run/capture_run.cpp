@@ -16,6 +16,7 @@
 #include "run/frame_window.h"
 #include "run/ring/frame_pipeline.h"
 #include "run/ring/frame_writer.h"
+#include "run/ring/latest_name.h"
 #include "run/ring/output_ring.h"
 #include "run/ring/slot_commit.h"
 #include "run/source/open_source.h"
@@ -83,17 +84,24 @@ class ConsoleReport : public FrameReport {
       : console_(console), tickFrequency_(cv::getTickFrequency()) {}
 
   void completed(const char* name, const WriteResult& result,
-                 double elapsedTicks) override {
+                 const WriteResult& latest, double elapsedTicks) override {
     std::string shown = printable(name);
     if (!result.written())
       std::fprintf(stderr, "%s\n", describeWriteFailure(shown, result).c_str());
+    if (!latest.written())
+      std::fprintf(stderr, "%s\n",
+                   describeWriteFailure(latestName_, latest).c_str());
     if (result.placed())
       console_.printTimingLine(shown.c_str(), elapsedTicks, tickFrequency_);
   }
 
+  // Names the newest frame's name, as messages give it.
+  void nameLatest(const std::string& name) { latestName_ = printable(name); }
+
  private:
   Console& console_;
   const double tickFrequency_;
+  std::string latestName_;
 };
 
 // One run from its start to its end: the source, the window and the
@@ -135,6 +143,7 @@ class CaptureRun {
   std::unique_ptr<FrameSource> source_;
   std::optional<SlotCommit> commit_;
   std::optional<FrameWriter> writer_;
+  std::optional<LatestName> latest_;
   std::unique_ptr<FrameWindow> window_;
   std::unique_ptr<FramePipeline> pipeline_;
   // Wakes the pipeline's waits on a stop signal; ends before the pipeline.
@@ -146,6 +155,10 @@ Status<Refusal> CaptureRun::start() {
   auto slots = SlotCycle::start(settings_.ring);
   if (!slots.ok()) return slots.failure();
   slots_.emplace(std::move(slots.value()));
+  if (!settings_.saveImages && settings_.latestName[0] != '\0')
+    return Refusal{
+        "-latest names the newest frame written: with -no, none "
+        "is"};
   std::optional<ImageFormat> format;
   if (settings_.saveImages) {
     auto chosen = chooseFormat(slots_->name(), settings_.ring);
@@ -168,6 +181,13 @@ Status<Refusal> CaptureRun::start() {
     commit_.emplace(source_->inputPath());
     writer_.emplace(*format, *commit_);
   }
+  if (settings_.latestName[0] != '\0') {
+    auto proved = LatestName::prove(settings_.latestName, settings_.ring,
+                                    source_->inputPath());
+    if (!proved.ok()) return proved.failure();
+    latest_.emplace(std::move(proved.value()));
+    report_.nameLatest(latest_->name());
+  }
 
   // Without a display there is no window to show frames in or to press
   // ESC in, so the run goes on without one.
@@ -187,7 +207,8 @@ Status<Refusal> CaptureRun::start() {
   int encoders = encodersFor(drawing && cores > 1 ? cores - 1 : cores,
                              source_->frameBytes());
   auto started =
-      FramePipeline::start(writer_ ? &*writer_ : nullptr, report_, encoders);
+      FramePipeline::start(writer_ ? &*writer_ : nullptr,
+                           latest_ ? &*latest_ : nullptr, report_, encoders);
   if (!started.ok())
     return Refusal{withReason("Could not start the threads that write frames",
                               started.failure().error)};

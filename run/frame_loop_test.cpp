@@ -33,7 +33,8 @@ class FakeSource : public FrameSource {
 class NamesReport : public FrameReport {
  public:
   std::vector<std::string> names;  // the placing thread's
-  void completed(const char* name, const WriteResult&, double) override {
+  void completed(const char* name, const WriteResult&, const WriteResult&,
+                 double) override {
     names.push_back(name);
   }
 };
@@ -55,7 +56,7 @@ RunOutcome runLoop(FakeSource& source, std::vector<std::string>& names) {
   auto signals = StopSignals::start();
   Console console;
   NamesReport report;
-  auto pipeline = FramePipeline::start(nullptr, report, 2);
+  auto pipeline = FramePipeline::start(nullptr, nullptr, report, 2);
   FrameLoop loop(source, nullptr, false, *pipeline.value(), slots.value(),
                  *signals.value(), console, [] { return true; });
   RunOutcome outcome = loop.run();

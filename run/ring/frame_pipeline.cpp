@@ -33,10 +33,11 @@ int encodersFor(int cores, int64_t frameBytes) {
 }
 
 Result<std::unique_ptr<FramePipeline>> FramePipeline::start(SlotWriter* writer,
+                                                            LatestName* latest,
                                                             FrameReport& report,
                                                             int encoders) {
   std::unique_ptr<FramePipeline> pipeline(
-      new FramePipeline(writer, report, encoders));
+      new FramePipeline(writer, latest, report, encoders));
   try {
     std::vector<std::thread>& threads = pipeline->threads_;
     threads.emplace_back(&FramePipeline::placeFrames, pipeline.get());
@@ -49,9 +50,10 @@ Result<std::unique_ptr<FramePipeline>> FramePipeline::start(SlotWriter* writer,
   return pipeline;
 }
 
-FramePipeline::FramePipeline(SlotWriter* writer, FrameReport& report,
-                             int encoders)
+FramePipeline::FramePipeline(SlotWriter* writer, LatestName* latest,
+                             FrameReport& report, int encoders)
     : writer_(writer),
+      latest_(latest),
       report_(report),
       lastReportTick_(cv::getTickCount()),
       jobs_(static_cast<std::size_t>(std::max(encoders, 1)) + 1) {}
@@ -160,9 +162,17 @@ void FramePipeline::complete(Job& job) {
       result = {WriteFailure::Unexpected, {}};
     }
   }
-  if (!result.written()) allWritten_ = false;
+  WriteResult latest;
+  if (latest_ != nullptr && result.placed()) {
+    try {
+      latest = latest_->update(job.name);
+    } catch (...) {
+      latest = {WriteFailure::Unexpected, {}};
+    }
+  }
+  if (!result.written() || !latest.written()) allWritten_ = false;
   int64_t now = cv::getTickCount();
-  report_.completed(job.name, result,
+  report_.completed(job.name, result, latest,
                     static_cast<double>(now - lastReportTick_));
   lastReportTick_ = now;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "run/ring/frame_writer.h"
+#include "run/ring/latest_name.h"
 #include "run/ring/output_ring.h"
 #include "run/ring/result.h"
 
@@ -31,10 +32,11 @@ int encodersFor(int cores, int64_t frameBytes);
 class FrameReport {
  public:
   // The frame for the slot name came to result (always written when there
-  // is no writer), elapsedTicks of cv::getTickCount after the frame before
-  // it was complete.
+  // is no writer) and the update of the newest frame's name to latest
+  // (written when there is none), elapsedTicks of cv::getTickCount after
+  // the frame before it was complete.
   virtual void completed(const char* name, const WriteResult& result,
-                         double elapsedTicks) = 0;
+                         const WriteResult& latest, double elapsedTicks) = 0;
 
  protected:
   ~FrameReport() = default;
@@ -43,12 +45,13 @@ class FrameReport {
 class FramePipeline {
  public:
   // Starts the encoder threads, and the thread that puts frames in place
-  // with writer (when there is one: without, frames are only timed) and
-  // reports them to report; both must outlive the pipeline. Timing starts
-  // now: the first report gives the time from here to its frame's slot
-  // being in place. Returns the pipeline, or the failure to start a
-  // thread.
+  // with writer (when there is one: without, frames are only timed), makes
+  // latest (when there is one) hold each frame put in place, and reports
+  // them to report; all must outlive the pipeline. Timing starts now: the
+  // first report gives the time from here to its frame's slot being in
+  // place. Returns the pipeline, or the failure to start a thread.
   static Result<std::unique_ptr<FramePipeline>> start(SlotWriter* writer,
+                                                      LatestName* latest,
                                                       FrameReport& report,
                                                       int encoders);
   // Finishes, so that no thread outlives the pipeline.
@@ -93,13 +96,15 @@ class FramePipeline {
     bool isEncoded = false;
   };
 
-  FramePipeline(SlotWriter* writer, FrameReport& report, int encoders);
+  FramePipeline(SlotWriter* writer, LatestName* latest, FrameReport& report,
+                int encoders);
   void encodeFrames();
   void placeFrames();
   void complete(Job& job);
   Job& job(uint64_t number) { return jobs_[number % jobs_.size()]; }
 
   SlotWriter* const writer_;
+  LatestName* const latest_;
   FrameReport& report_;
   int64_t lastReportTick_;  // the placing thread's own
   bool allWritten_ = true;  // the placing thread's own until it ends

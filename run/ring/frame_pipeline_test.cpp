@@ -49,14 +49,15 @@ class FakeReport : public FrameReport {
  public:
   std::vector<std::pair<std::string, bool>> reports;  // the placing thread's
 
-  void completed(const char* name, const WriteResult& result, double) override {
+  void completed(const char* name, const WriteResult& result,
+                 const WriteResult&, double) override {
     reports.emplace_back(name, result.written());
   }
 };
 
 std::unique_ptr<FramePipeline> started(SlotWriter& writer, FrameReport& report,
                                        int encoders) {
-  auto pipeline = FramePipeline::start(&writer, report, encoders);
+  auto pipeline = FramePipeline::start(&writer, nullptr, report, encoders);
   return std::move(pipeline.value());
 }
 

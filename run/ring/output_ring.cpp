@@ -77,6 +77,29 @@ std::optional<NameTooLong> nameTooLong(const OutputRing& ring,
   return check(ring.firstIndex);
 }
 
+bool isSlotName(const OutputRing& ring, const std::string& name) {
+  std::string base = ring.outputBase;
+  std::string tail = std::string(".") + ring.extension;
+  if (name.size() <= base.size() + tail.size() || name.rfind(base, 0) != 0 ||
+      name.compare(name.size() - tail.size(), tail.size(), tail) != 0)
+    return false;
+  // The index as the slot names write it, and no other way.
+  std::string index =
+      name.substr(base.size(), name.size() - base.size() - tail.size());
+  char* end = nullptr;
+  long long value = std::strtoll(index.c_str(), &end, 10);
+  if (end == index.c_str() || value < INT32_MIN || value > INT32_MAX)
+    return false;
+  int32_t number = static_cast<int32_t>(value);
+  bool inRange = ring.lastIndex > ring.firstIndex
+                     ? number >= ring.firstIndex && number <= ring.lastIndex
+                     : number == ring.firstIndex;
+  char written[SLOT_NAME_SIZE];
+  std::snprintf(written, sizeof written, "%0*d",
+                static_cast<int>(ring.paddingWidth), number);
+  return inRange && index == written;
+}
+
 Result<SlotCycle, Refusal> SlotCycle::start(const OutputRing& ring) {
   // Where the directory cannot be asked (it does not exist yet), the
   // usual limit.

@@ -38,6 +38,10 @@ struct NameTooLong {
 std::optional<NameTooLong> nameTooLong(const OutputRing& ring,
                                        int64_t componentLimit);
 
+// Whether name, in the slots' directory, is the name of a slot of the
+// ring's index range.
+bool isSlotName(const OutputRing& ring, const std::string& name);
+
 // The slots in the order frames go to them, from the first index on.
 class SlotCycle {
  public:

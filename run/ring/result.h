@@ -13,6 +13,7 @@ enum class Step {
   Write,
   KeepAttributes,  // the owner, permissions and ACL of what a slot held
   Link,            // giving an unnamed temporary a hidden name
+  LinkNewest,      // linking the newest frame's slot beside its name
   Replace,         // EEXIST: something else took the slot's place
   RemoveOld,       // what a slot held, once swapped out
 };

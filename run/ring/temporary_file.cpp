@@ -11,11 +11,17 @@
 
 namespace {
 
-constexpr int NAME_ATTEMPTS = 100;
 constexpr char ACCESS_ACL[] = "system.posix_acl_access";
 
-// A hidden name in directory that nobody can guess: ".pellux-" and twelve
-// random characters, then suffix. Returns 0 or errno.
+SystemFailure failed(Step step, int error = errno) { return {step, error}; }
+
+// Only a privileged process may give a file away, and only to a group it
+// belongs to may an owner move it: these errors leave the file as a plain
+// create makes it, rather than failing the write.
+bool mayStayAsCreated(int error) { return error == EPERM || error == EINVAL; }
+
+}  // namespace
+
 int randomHiddenName(const std::string& directory, const std::string& suffix,
                      std::string& name) {
   static const char ALPHABET[] =
@@ -28,15 +34,6 @@ int randomHiddenName(const std::string& directory, const std::string& suffix,
   name += suffix;
   return 0;
 }
-
-SystemFailure failed(Step step, int error = errno) { return {step, error}; }
-
-// Only a privileged process may give a file away, and only to a group it
-// belongs to may an owner move it: these errors leave the file as a plain
-// create makes it, rather than failing the write.
-bool mayStayAsCreated(int error) { return error == EPERM || error == EINVAL; }
-
-}  // namespace
 
 bool sameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -54,7 +51,7 @@ Result<TemporaryFile> TemporaryFile::create(FileSystem& files,
       return TemporaryFile(files, directory, suffix, std::move(fd), "");
   }
   std::string name;
-  for (int attempt = 0; attempt < NAME_ATTEMPTS; ++attempt) {
+  for (int attempt = 0; attempt < HIDDEN_NAME_ATTEMPTS; ++attempt) {
     if (int error = randomHiddenName(directory, suffix, name))
       return failed(Step::CreateTemporary, error);
     FileDescriptor fd(files.open(
@@ -146,7 +143,7 @@ Status<> TemporaryFile::linkToHiddenName() {
   char link[32];
   std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd_.get());
   std::string name;
-  for (int attempt = 0; attempt < NAME_ATTEMPTS; ++attempt) {
+  for (int attempt = 0; attempt < HIDDEN_NAME_ATTEMPTS; ++attempt) {
     if (int error = randomHiddenName(directory_, suffix_, name))
       return failed(Step::Link, error);
     if (files_.link(link, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {

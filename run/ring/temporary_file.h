@@ -13,6 +13,15 @@
 #include "run/ring/file_system.h"
 #include "run/ring/result.h"
 
+// How many random hidden names are tried before a name that is taken each
+// time is given up.
+constexpr int HIDDEN_NAME_ATTEMPTS = 100;
+
+// A hidden name in directory that nobody can guess: ".pellux-" and twelve
+// random characters, then suffix. Returns 0 or errno.
+int randomHiddenName(const std::string& directory, const std::string& suffix,
+                     std::string& name);
+
 // Whether two statuses are of one file.
 bool sameFile(const struct stat& a, const struct stat& b);
 

@@ -15,6 +15,8 @@ const char* describeStep(Step step) {
       return "giving it the owner and permissions of the one it replaces";
     case Step::Link:
       return "naming its temporary file";
+    case Step::LinkNewest:
+      return "linking the newest frame's file beside it";
     case Step::Replace:
       return "replacing it";
     case Step::StartThread:

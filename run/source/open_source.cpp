@@ -35,6 +35,6 @@ Result<std::unique_ptr<FrameSource>, Refusal> openSource(
                    printable(name) + " is not a camera"};
   }
   if (source.kind == SourceKind::NetworkStream)
-    return StreamSource::open(source.path);
+    return StreamSource::open(source.path, settings.frameRate);
   return FileSource::open(source.path);
 }

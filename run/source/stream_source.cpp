@@ -25,10 +25,17 @@ StreamFailure failureAfter(std::chrono::steady_clock::time_point started) {
   return failure;
 }
 
+// The steady clock in milliseconds: when a frame arrived.
+double steadyMs() {
+  return std::chrono::duration<double, std::milli>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 }  // namespace
 
 Result<std::unique_ptr<FrameSource>, Refusal> StreamSource::open(
-    const char* url) {
+    const char* url, double rate) {
   std::string name = printable(withoutSecrets(url));
   const int timeoutMs = STREAM_TIMEOUT_S * 1000;
   const std::vector<int> timeouts = {cv::CAP_PROP_OPEN_TIMEOUT_MSEC, timeoutMs,
@@ -55,26 +62,39 @@ Result<std::unique_ptr<FrameSource>, Refusal> StreamSource::open(
     return std::unique_ptr<FrameSource>(
         new FileSource(std::move(capture), std::move(name)));
   return std::unique_ptr<FrameSource>(
-      new StreamSource(std::move(capture), std::move(name)));
+      new StreamSource(std::move(capture), std::move(name), rate));
 }
 
-StreamSource::StreamSource(cv::VideoCapture capture, std::string name)
-    : FrameSource(std::move(name), ""), capture_(std::move(capture)) {}
+StreamSource::StreamSource(cv::VideoCapture capture, std::string name,
+                           double rate)
+    : FrameSource(std::move(name), ""), capture_(std::move(capture)) {
+  if (rate > 0) pacer_.emplace(1000 / rate);
+}
 
 StreamSource::~StreamSource() { releaseCapture(capture_); }
 
 int64_t StreamSource::frameBytes() const { return frameBytesOf(capture_); }
 
-ReadResult StreamSource::read(cv::Mat& frame, ReadWatch&) {
-  clearStreamFailure();
-  auto started = std::chrono::steady_clock::now();
-  if (readFrame(capture_, frame)) {
-    tally_.frameGiven();
-    return ReadResult::frame();
+ReadResult StreamSource::read(cv::Mat& frame, ReadWatch& watch) {
+  for (;;) {
+    clearStreamFailure();
+    auto started = std::chrono::steady_clock::now();
+    bool grabbed = grabFrame(capture_);
+    if (grabbed && pacer_ &&
+        !pacer_->offer(propertyOf(capture_, cv::CAP_PROP_POS_MSEC),
+                       steadyMs())) {
+      if (watch.toldToStop()) return ReadResult::ended(SourceEnd::Told);
+      continue;
+    }
+    if (grabbed && retrieveFrame(capture_, frame)) {
+      tally_.frameGiven();
+      return ReadResult::frame();
+    }
+    // A stream that never gave a frame did not start, however far it
+    // opened.
+    if (tally_.given() == 0)
+      return ReadResult::ended(SourceEnd::StreamSilent,
+                               describe(failureAfter(started)));
+    return ReadResult::ended(SourceEnd::StreamStopped);
   }
-  // A stream that never gave a frame did not start, however far it opened.
-  if (tally_.given() == 0)
-    return ReadResult::ended(SourceEnd::StreamSilent,
-                             describe(failureAfter(started)));
-  return ReadResult::ended(SourceEnd::StreamStopped);
 }

@@ -16,6 +16,12 @@ done
 TJ_OPTIMIZE=1 TJ_ARITHMETIC=1 run_headless "$CLIPS/c.avi" -nv
 check "libjpeg-turbo settings that conflict" "$STATUS|$ERR|$OUT$(files)" \
   "255|The jpg image writer cannot use arithmetic coding (TJ_ARITHMETIC=1) with optimised Huffman tables (TJ_OPTIMIZE=1)|"
+run_headless "$CLIPS/c.avi" -nv -no -latest newest.jpg
+check "-latest without saving" "$STATUS|$ERR|$OUT$(files)" \
+  "255|-latest names the newest frame written: with -no, none is|"
+run_headless "$CLIPS/c.avi" -nv -latest f010.jpg
+check "-latest naming a slot" "$STATUS|$ERR|$OUT$(files)" \
+  "255|Cannot keep the newest frame as f010.jpg: it is one of the slots|"
 run_headless "$CLIPS/c.avi" -nv -e xyz -no
 check "-e xyz without saving" "$STATUS $(timed_names | head -1)" "0 f000.xyz"
 

@@ -12,17 +12,19 @@ unset DISPLAY WAYLAND_DISPLAY
 start_long() { start "$PELLUX" "$CLIPS/long.avi" -nv "$@"; }
 whole_slots() { (cd "$DIR" && "$SLOT_READER" "$@" >/dev/null 2>&1) && echo whole || echo torn; }
 
-# A reader polling a two-slot ring while it is rewritten, from the first
-# frame to the last, finds every slot there and whole each time, and sees
-# slots replaced under it (else it proved nothing).
-start_long -e png -sq 0 1
-(cd "$DIR" && "$SLOT_READER" --until "$WORK/done" f000.png f001.png >"$WORK/reads" 2>/dev/null) &
+# A reader polling a two-slot ring and the newest frame's name while they
+# are rewritten, from the first frame to the last, finds each there and
+# whole each time, and sees them replaced under it (else it proved
+# nothing). At the end the name holds the last frame.
+start_long -e png -sq 0 1 -latest newest.png
+(cd "$DIR" && "$SLOT_READER" --until "$WORK/done" f000.png f001.png newest.png >"$WORK/reads" 2>/dev/null) &
 reader=$!
 finished
 touch "$WORK/done"
 wait "$reader"
 read -r _ reads _ missing _ torn _ replaced <"$WORK/reads"
 check "reader saw every slot whole" "$missing $torn $((replaced > 0))" "0 0 1"
+check "the newest frame's name" "$STATUS|$(cmp "$DIR/newest.png" "$DIR/$(timed_names | tail -1)" && echo same)" "0|same"
 echo "reader: $(cat "$WORK/reads")"
 
 # A stop signal ends the run by that signal, between frames: every line

@@ -109,6 +109,13 @@ ends_within 5
 check "SIGTERM during a stall" "$STATUS|$ERR" "143|"
 stop_server
 
+# -fps keeps a live stream to that rate by the stream's own times: 4 s of a
+# 30 fps stream at -fps 2 give a frame every 15, 8 in all.
+live_http "$port" -t 4
+run_within 25 "$url" -nd -nv -fps 2 -sq 0 99
+check "-fps 2 of a live stream" "$STATUS|$ERR|$(frames)" "1|$(stopped "$url")|8"
+stop_server
+
 # An RTSP server that goes away.
 port=$(free_port)
 serve "$PYTHON" "$RTSP_SERVER" "$port"
