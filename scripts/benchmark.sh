@@ -194,6 +194,35 @@ done
 echo "(cpu: pellux's own, camera left out, median of rounds; lost: the most in a round, of 300;"
 echo " latency: capture to timing line, median of rounds' medians; -fps 1 keeps 10 of the 300)"
 
+# A live 1280x720 H.264 stream of 30 frames a second over HTTP, 20 s of a
+# clip served as it plays (copied, so the server takes next to no CPU):
+# pellux keeping a frame a second against a loop that only reads and
+# decodes every frame, as pellux must.
+stream=$work/stream.mp4
+ffmpeg -v error -f lavfi -i testsrc2=size=1280x720:rate=30 -t 20 -c:v libx264 \
+  -g 30 -pix_fmt yuv420p "$stream"
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+url=http://127.0.0.1:$port/live.ts
+serve_stream() {
+  ffmpeg -nostdin -v quiet -re -i "$stream" -c copy -f mpegts -listen 1 "$url" >/dev/null 2>&1 &
+  until grep -q ":$(printf '%04X' "$port") 00000000:0000 0A" /proc/net/tcp; do sleep 0.05; done
+}
+: >"$work/runs"
+for ((round = 0; round < rounds; round++)); do
+  serve_stream
+  measure grab "$loop" "$url" grab
+  wait
+  serve_stream
+  measure streamfps1 env -u DISPLAY -u WAYLAND_DISPLAY "$pellux" "$url" -nv -fps 1 -sq 0 99
+  wait
+done
+echo
+printf '%-40s %7s %7s %s\n' "stream" "cpu s" "frames" ""
+printf '%-40s %7s %7s\n' "1280x720 H.264 30 fps, 20 s, read only" "$(figure grab 3)" \
+  "$(cut -d' ' -f1 "$work/grab.out")"
+printf '%-40s %7s %7s %s\n' "the same, pellux -fps 1" "$(figure streamfps1 3)" \
+  "$(grep -c 'capture time' "$work/streamfps1.out")" "$(ratio streamfps1 grab 3) of the loop's CPU"
+
 # A camera that hangs after 30 frames: the run ends by itself when the
 # backend stops waiting, and at once on one SIGTERM.
 on_camera hang "" "$pellux" TEST_CAMERA_HANG_AFTER=30
