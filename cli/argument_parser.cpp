@@ -178,7 +178,7 @@ Applied applyOption(int argc, const char* const* argv, int position,
 ParseResult parseArguments(int argc, const char* const* argv,
                            RunSettings& settings) {
   setDefaultSettings(settings);
-  settings.source = chooseSource(argc, argv);
+  settings.source = chooseSource(argc, argv, std::getenv(SOURCE_VARIABLE));
   for (int i = 1; i < argc; ++i) {
     if (isOption(argv[i]) && has(argv[i], "-nv")) {
       settings.verbose = false;

@@ -15,7 +15,7 @@ extern const char HELP_TEXT[];
 bool isOption(const char* text);
 
 // Reads the command line into settings: the defaults, the source that the
-// first argument chooses, and what the options change. Messages go to
-// stdout.
+// first argument (or else the environment) chooses, and what the options
+// change. Messages go to stdout.
 ParseResult parseArguments(int argc, const char* const* argv,
                            RunSettings& settings);

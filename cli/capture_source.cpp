@@ -14,20 +14,30 @@ bool isCameraDevice(const char* path) {
   return stat(path, &status) == 0 && S_ISCHR(status.st_mode);
 }
 
-CaptureSource chooseSource(int argc, const char* const* argv) {
-  if (argc < 2 || isOption(argv[1]))
-    return {SourceKind::CameraIndex, 0, nullptr};
-  const char* first = argv[1];
-  if (argc == 2 && std::strlen(first) == 1 &&
-      std::isdigit(static_cast<unsigned char>(first[0])))
-    return {SourceKind::CameraIndex, first[0] - '0', nullptr};
-  if (const char* path = fileUrlPath(first))
+namespace {
+
+// The source a name stands for; alone: nothing follows it.
+CaptureSource sourceNamed(const char* name, bool alone) {
+  if (alone && std::strlen(name) == 1 &&
+      std::isdigit(static_cast<unsigned char>(name[0])))
+    return {SourceKind::CameraIndex, name[0] - '0', nullptr};
+  if (const char* path = fileUrlPath(name))
     return {SourceKind::VideoFile, 0, path};
-  if (isUrl(first)) return {SourceKind::NetworkStream, 0, first};
+  if (isUrl(name)) return {SourceKind::NetworkStream, 0, name};
   struct stat status;
-  bool absentDevice = std::strncmp(first, "/dev/", 5) == 0 &&
-                      stat(first, &status) != 0 && errno == ENOENT;
-  if (isCameraDevice(first) || absentDevice)
-    return {SourceKind::CameraDevice, 0, first};
-  return {SourceKind::VideoFile, 0, first};
+  bool absentDevice = std::strncmp(name, "/dev/", 5) == 0 &&
+                      stat(name, &status) != 0 && errno == ENOENT;
+  if (isCameraDevice(name) || absentDevice)
+    return {SourceKind::CameraDevice, 0, name};
+  return {SourceKind::VideoFile, 0, name};
+}
+
+}  // namespace
+
+CaptureSource chooseSource(int argc, const char* const* argv,
+                           const char* fromEnvironment) {
+  if (argc >= 2 && !isOption(argv[1])) return sourceNamed(argv[1], argc == 2);
+  if (fromEnvironment != nullptr && fromEnvironment[0] != '\0')
+    return sourceNamed(fromEnvironment, true);
+  return {SourceKind::CameraIndex, 0, nullptr};
 }

@@ -1,4 +1,5 @@
-// Where a run's frames come from, as its command line chooses it.
+// Where a run's frames come from, as its command line (or, when that names
+// none, its environment) chooses it.
 #pragma once
 
 enum class SourceKind { CameraIndex, CameraDevice, VideoFile, NetworkStream };
@@ -15,10 +16,17 @@ struct CaptureSource {
 // /dev/v4l/by-id/..., never a video file.
 bool isCameraDevice(const char* path);
 
-// Chooses the source from the raw command line: no arguments or an option
-// first is camera 0, a lone digit is that camera, a character device first
-// is that camera, and so is a name under /dev/ that does not exist (a
-// camera not plugged in, which then says so); a file:// URL first is the
-// video file it names, any other URL first that network stream; anything
-// else first is the video file it names.
-CaptureSource chooseSource(int argc, const char* const* argv);
+// The variable that names the source when the command line does not, so
+// that a service can keep a URL's password off every command line.
+constexpr const char SOURCE_VARIABLE[] = "PELLUX_SOURCE";
+
+// Chooses the source from the raw command line: a lone digit is that
+// camera, a character device first is that camera, and so is a name under
+// /dev/ that does not exist (a camera not plugged in, which then says so);
+// a file:// URL first is the video file it names, any other URL first that
+// network stream; anything else first is the video file it names. With no
+// arguments or an option first, a non-empty fromEnvironment (the value of
+// SOURCE_VARIABLE, or null) is chosen from by the same rules, a lone digit
+// being a camera whatever follows; without one, camera 0.
+CaptureSource chooseSource(int argc, const char* const* argv,
+                           const char* fromEnvironment);

@@ -20,12 +20,13 @@ for need in "$@"; do
         libopencv-videoio-dev libopencv-highgui-dev)
       sizes+=("building: 352 packages, 254 MB to download, 1003 MB on disk") ;;
     tests)  # unit tests, test clips, the virtual display, man page and package
-      # checks, the HTTP and RTSP servers of the stream tests, and clang with
-      # libFuzzer for the fuzz test
+      # checks, the HTTP and RTSP servers of the stream tests, clang with
+      # libFuzzer for the fuzz test, and the Debian 12 container that the
+      # service test boots
       packages+=(libgtest-dev ffmpeg xvfb xauth xdotool groff-base dpkg-dev file lintian
         clang libclang-rt-14-dev
         python3 python3-gi gir1.2-gst-rtsp-server-1.0 gir1.2-gstreamer-1.0
-        gstreamer1.0-plugins-base gstreamer1.0-plugins-good)
+        gstreamer1.0-plugins-base gstreamer1.0-plugins-good debootstrap systemd-container)
       sizes+=("testing: 330 more, 99 MB, 314 MB") ;;
     benchmark)  # timing, clips and the virtual display
       packages+=(time ffmpeg xvfb xauth)
