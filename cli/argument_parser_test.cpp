@@ -26,9 +26,7 @@ Parsed parse(std::vector<std::string> arguments) {
   testing::internal::CaptureStderr();
   parsed.result = parseArguments(static_cast<int>(argv.size()), argv.data(),
                                  parsed.settings);
-  if (parsed.settings.source.path != nullptr)
-    parsed.sourcePath = parsed.settings.source.path;
-  parsed.settings.source.path = nullptr;
+  parsed.sourcePath = parsed.settings.source.path;
   parsed.err = testing::internal::GetCapturedStderr();
   parsed.out = testing::internal::GetCapturedStdout();
   return parsed;

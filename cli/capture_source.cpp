@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include "cli/argument_parser.h"
 #include "cli/stream_url.h"
@@ -20,9 +22,9 @@ namespace {
 CaptureSource sourceNamed(const char* name, bool alone) {
   if (alone && std::strlen(name) == 1 &&
       std::isdigit(static_cast<unsigned char>(name[0])))
-    return {SourceKind::CameraIndex, name[0] - '0', nullptr};
-  if (const char* path = fileUrlPath(name))
-    return {SourceKind::VideoFile, 0, path};
+    return {SourceKind::CameraIndex, name[0] - '0', {}};
+  if (std::optional<std::string> path = fileUrlPath(name))
+    return {SourceKind::VideoFile, 0, *path};
   if (isUrl(name)) return {SourceKind::NetworkStream, 0, name};
   struct stat status;
   bool absentDevice = std::strncmp(name, "/dev/", 5) == 0 &&
@@ -39,5 +41,5 @@ CaptureSource chooseSource(int argc, const char* const* argv,
   if (argc >= 2 && !isOption(argv[1])) return sourceNamed(argv[1], argc == 2);
   if (fromEnvironment != nullptr && fromEnvironment[0] != '\0')
     return sourceNamed(fromEnvironment, true);
-  return {SourceKind::CameraIndex, 0, nullptr};
+  return {SourceKind::CameraIndex, 0, {}};
 }

@@ -2,14 +2,15 @@
 // none, its environment) chooses it.
 #pragma once
 
+#include <string>
+
 enum class SourceKind { CameraIndex, CameraDevice, VideoFile, NetworkStream };
 
 struct CaptureSource {
   SourceKind kind;
   int cameraIndex;  // for CameraIndex
-  // For the others: an argument's text, or for a stream the URL that the
-  // run keeps.
-  const char* path;
+  // For the others: the path of the device or file, or the stream's URL.
+  std::string path;
 };
 
 // Whether path names a character device: a camera such as /dev/video2 or

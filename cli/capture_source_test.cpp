@@ -26,7 +26,7 @@ void expectPath(std::vector<const char*> arguments, SourceKind kind,
                 const char* path, const char* fromEnvironment = nullptr) {
   CaptureSource source = sourceFor(arguments, fromEnvironment);
   EXPECT_EQ(source.kind, kind);
-  EXPECT_STREQ(source.path, path);
+  EXPECT_EQ(source.path, path);
 }
 
 void expectFile(std::vector<const char*> arguments, const char* name,

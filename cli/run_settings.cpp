@@ -11,7 +11,7 @@ void setDefaultRing(OutputRing& ring) {
 }
 
 void setDefaultSettings(RunSettings& settings) {
-  settings.source = {SourceKind::CameraIndex, 0, nullptr};
+  settings.source = {SourceKind::CameraIndex, 0, {}};
   setDefaultRing(settings.ring);
   settings.frameRate = 0;
   settings.frameSize = {0, 0};

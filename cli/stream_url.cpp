@@ -94,8 +94,8 @@ void querySecrets(const std::string& url, std::size_t rest,
                   std::vector<Span>& spans) {
   std::size_t query = url.find('?', rest);
   if (query == std::string::npos) return;
-  std::size_t end = url.find('#', query);
-  if (end == std::string::npos) end = url.size();
+  // To its end: some protocols (srt) read a # as part of a value.
+  std::size_t end = url.size();
   for (std::size_t at = query + 1; at < end;) {
     std::size_t next = url.find_first_of("&;", at);
     if (next == std::string::npos || next > end) next = end;
@@ -116,6 +116,7 @@ void streamKey(const std::string& url, std::size_t rest,
   if (path == std::string::npos) return;
   std::size_t end = url.find_first_of("?#", path);
   if (end == std::string::npos) end = url.size();
+  while (end > path + 1 && url[end - 1] == '/') --end;  // a trailing slash
   std::size_t last = url.rfind('/', end - 1);
   if (last == path || last + 1 >= end) return;  // one part: the application
   spans.push_back({last + 1, end - last - 1});
@@ -150,8 +151,24 @@ std::vector<Span> secretsOf(const std::string& url) {
 
 bool isUrl(const char* text) { return schemeLength(text) > 0; }
 
-const char* fileUrlPath(const char* text) {
-  return hasScheme(text, "file") ? text + std::strlen("file://") : nullptr;
+std::optional<std::string> fileUrlPath(const char* text) {
+  if (!hasScheme(text, "file")) return std::nullopt;
+  std::string rest = text + std::strlen("file://");
+  // The host, where there is one, is this machine's.
+  if (strncasecmp(rest.c_str(), "localhost/", 10) == 0) rest.erase(0, 9);
+  if (rest.empty() || rest[0] != '/') return std::nullopt;
+  std::string path;
+  for (std::size_t at = 0; at < rest.size(); ++at) {
+    if (rest[at] == '%' && at + 2 < rest.size() &&
+        std::isxdigit(static_cast<unsigned char>(rest[at + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(rest[at + 2]))) {
+      path += static_cast<char>(std::stoi(rest.substr(at + 1, 2), nullptr, 16));
+      at += 2;
+    } else {
+      path += rest[at];
+    }
+  }
+  return path;
 }
 
 bool mayNameFile(const char* url) {

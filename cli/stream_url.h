@@ -2,14 +2,17 @@
 // URLs, and the secrets in them kept out of sight.
 #pragma once
 
+#include <optional>
 #include <string>
 
 // Whether text is a URL: a scheme ("rtsp", "srt", "rtmps", ...) followed by
 // "://".
 bool isUrl(const char* text);
 
-// The local path a file:// URL names, or null when text is no such URL.
-const char* fileUrlPath(const char* text);
+// The local path a file:// URL names (file:///path or
+// file://localhost/path, its %-escapes decoded), or nothing when text is
+// no such URL.
+std::optional<std::string> fileUrlPath(const char* text);
 
 // Whether what url names may be a file that states its length, read like
 // one (http:// and https://), rather than always a live stream.

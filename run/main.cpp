@@ -1,7 +1,7 @@
 // The process entry: reads the command line, then runs the capture.
-#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/argument_parser.h"
 #include "cli/stream_url.h"
@@ -17,9 +17,18 @@ int main(int argc, char** argv) {
                stderr);
     return START_FAILED;
   }
+  // A URL's secrets leave the command line that other users can see before
+  // anything else is done, printing included; the run reads a copy.
+  std::vector<const char*> arguments(argv, argv + argc);
+  std::string url;
+  if (argc > 1 && isUrl(argv[1])) {
+    url = argv[1];
+    arguments[1] = url.c_str();
+    hideSecrets(argv[1]);
+  }
   Console console;
   RunSettings settings;
-  ParseResult parsed = parseArguments(argc, argv, settings);
+  ParseResult parsed = parseArguments(argc, arguments.data(), settings);
   console.checkPrinted();
   switch (parsed) {
     case ParseResult::Refused:
@@ -31,18 +40,6 @@ int main(int argc, char** argv) {
     }
     case ParseResult::Run:
       break;
-  }
-  // A URL is read from here on, and its secrets are taken out of the
-  // command line that other users can see.
-  std::string url;
-  if (argc > 1 && isUrl(argv[1])) {
-    url = argv[1];
-    // The source's path is the URL or, for a file:// URL, its tail.
-    auto offset = reinterpret_cast<std::uintptr_t>(settings.source.path) -
-                  reinterpret_cast<std::uintptr_t>(argv[1]);
-    if (settings.source.path != nullptr && offset <= url.size())
-      settings.source.path = url.c_str() + offset;
-    hideSecrets(argv[1]);
   }
   return finishRun(runCapture(settings, console));
 }

@@ -124,8 +124,8 @@ before=$(built_at "$BEFORE_PASS_THROUGH")
 # run in a fresh directory, its time appended to $work/runs like measure's;
 # the timing lines with their arrival times in $work/NAME.lines, the
 # camera's trace in $work/NAME.trace, the frame number each of the 300
-# slots holds in $work/NAME.numbers. The camera is unplugged after 301
-# frames: the backend drops the first, so 300 can be written.
+# slots holds in $work/NAME.numbers. The camera is unplugged after 300
+# frames.
 on_camera() {
   local name=$1 display=$2 program=$3 settings=() options=()
   shift 3
@@ -134,7 +134,7 @@ on_camera() {
   rm -rf "$work/dir" && mkdir "$work/dir"
   (cd "$work/dir" && /usr/bin/time -f '%e %U %S %M' -o "$work/time" \
     env -u DISPLAY -u WAYLAND_DISPLAY ${display:+DISPLAY=$display} \
-    TEST_CAMERA_UNPLUG_AFTER=301 TEST_CAMERA_TRACE="$work/$name.trace" "${settings[@]}" \
+    TEST_CAMERA_UNPLUG_AFTER=300 TEST_CAMERA_TRACE="$work/$name.trace" "${settings[@]}" \
     LD_PRELOAD="$camera" "$program" -nv -sq 0 299 "${options[@]}" 2>/dev/null |
     "$clock" >"$work/$name.lines")
   record "$name"

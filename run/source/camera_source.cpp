@@ -142,11 +142,12 @@ bool CameraSource::stalled(double nowMs) const {
 }
 
 CameraSource::Grab CameraSource::grab(ReadWatch& watch) {
-  // The first grab starts the camera, and waits as the backend does.
+  // The first grab starts the camera, and has it waited for no longer than
+  // the backend was told (prepareSources); its frame is waited for below.
   if (!streaming_) {
     streaming_ = true;
     lastSoundFrameMs_ = monotonicMs();
-    return grabFrame(capture_) ? Grab::Grabbed : Grab::Stopped;
+    if (grabFrame(capture_)) return Grab::Grabbed;
   }
   for (;;) {
     switch (waitForFrame(capture_)) {
@@ -188,10 +189,15 @@ ReadResult CameraSource::read(cv::Mat& frame, ReadWatch& watch) {
       if (!(std::fabs(now - captured) < 10000)) captured = now;
       if (!pacer_->offer(captured, now)) {
         // A frame the wait took stays taken until it is retrieved; this
-        // retrieves a JPEG frame as it came, a raw one converted.
+        // retrieves a JPEG frame as it came, a raw one converted. A damaged
+        // one is not counted, as it was not wanted, but it is no sign of
+        // life either.
         if (!retrieveFrame(capture_, raw_))
           return ReadResult::ended(SourceEnd::CameraStopped);
-        lastSoundFrameMs_ = now;
+        if (!jpegFrames_ || cameraJpegLayout(raw_, size_.width, size_.height))
+          lastSoundFrameMs_ = now;
+        else if (stalled(now))
+          return ReadResult::ended(SourceEnd::CameraStopped);
         continue;
       }
     }

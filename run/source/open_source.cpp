@@ -14,6 +14,9 @@ void prepareSources() {
   takeFfmpegLog();
   // UDP loses packets on a busy network, and most firewalls block it.
   setenv("OPENCV_FFMPEG_CAPTURE_OPTIONS", "rtsp_transport;tcp", 0);
+  // A camera's first grab, which starts it, does not wait for a frame:
+  // that is waited for as every other frame is, with the window running.
+  setenv("OPENCV_VIDEOIO_V4L_SELECT_TIMEOUT", "0", 0);
 }
 
 Result<std::unique_ptr<FrameSource>, Refusal> openSource(
@@ -29,12 +32,12 @@ Result<std::unique_ptr<FrameSource>, Refusal> openSource(
   }
   if (settings.frameSize.width > 0) {
     std::string name = source.kind == SourceKind::NetworkStream
-                           ? withoutSecrets(source.path)
+                           ? withoutSecrets(source.path.c_str())
                            : source.path;
     return Refusal{"-size asks a camera for its frame size: " +
                    printable(name) + " is not a camera"};
   }
   if (source.kind == SourceKind::NetworkStream)
-    return StreamSource::open(source.path, settings.frameRate);
-  return FileSource::open(source.path);
+    return StreamSource::open(source.path.c_str(), settings.frameRate);
+  return FileSource::open(source.path.c_str());
 }

@@ -8,8 +8,9 @@
 #include "run/ring/result.h"
 #include "run/source/frame_source.h"
 
-// Sets what the capture library reads from the environment: FFmpeg's log
-// kept off the console, and RTSP over TCP unless the user chose otherwise.
+// Sets what the capture library reads from the environment, unless the
+// user chose otherwise: FFmpeg's log kept off the console, RTSP over TCP,
+// and no wait in a camera's first grab.
 // Changes the environment, so call it before any thread starts.
 void prepareSources();
 

@@ -62,12 +62,15 @@ Result<std::unique_ptr<FrameSource>, Refusal> StreamSource::open(
     return std::unique_ptr<FrameSource>(
         new FileSource(std::move(capture), std::move(name)));
   return std::unique_ptr<FrameSource>(
-      new StreamSource(std::move(capture), std::move(name), rate));
+      new StreamSource(std::move(capture), std::move(name), rate, started));
 }
 
 StreamSource::StreamSource(cv::VideoCapture capture, std::string name,
-                           double rate)
-    : FrameSource(std::move(name), ""), capture_(std::move(capture)) {
+                           double rate,
+                           std::chrono::steady_clock::time_point opening)
+    : FrameSource(std::move(name), ""),
+      capture_(std::move(capture)),
+      opening_(opening) {
   if (rate > 0) pacer_.emplace(1000 / rate);
 }
 
@@ -78,7 +81,6 @@ int64_t StreamSource::frameBytes() const { return frameBytesOf(capture_); }
 ReadResult StreamSource::read(cv::Mat& frame, ReadWatch& watch) {
   for (;;) {
     clearStreamFailure();
-    auto started = std::chrono::steady_clock::now();
     bool grabbed = grabFrame(capture_);
     if (grabbed && pacer_ &&
         !pacer_->offer(propertyOf(capture_, cv::CAP_PROP_POS_MSEC),
@@ -94,7 +96,7 @@ ReadResult StreamSource::read(cv::Mat& frame, ReadWatch& watch) {
     // opened.
     if (tally_.given() == 0)
       return ReadResult::ended(SourceEnd::StreamSilent,
-                               describe(failureAfter(started)));
+                               describe(failureAfter(opening_)));
     return ReadResult::ended(SourceEnd::StreamStopped);
   }
 }

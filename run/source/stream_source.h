@@ -2,6 +2,7 @@
 // live, with no end of its own; a file on a web server is read as a file.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <opencv2/videoio.hpp>
 #include <optional>
@@ -31,9 +32,13 @@ class StreamSource : public FrameSource {
   const FrameTally& tally() const override { return tally_; }
 
  private:
-  StreamSource(cv::VideoCapture capture, std::string name, double rate);
+  StreamSource(cv::VideoCapture capture, std::string name, double rate,
+               std::chrono::steady_clock::time_point opening);
 
   cv::VideoCapture capture_;
+  // When its opening began: a stream that gives no frame has not answered
+  // since then.
+  const std::chrono::steady_clock::time_point opening_;
   FrameTally tally_;
   std::optional<StreamPacer> pacer_;
 };

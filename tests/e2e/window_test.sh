@@ -59,13 +59,16 @@ wait
 check "ESC while frames are passed over" \
   "$STATUS|$(($(timed_names | grep -c .) <= 1))|$(($(grep -c '^dequeued' "$trace") < 1500))" "0|1|1"
 
-# ESC while a camera hangs ends the run as ESC does, not as the camera that
-# stopped it would 10 s later: the window runs its events during the wait.
-start env TEST_CAMERA_HANG_AFTER=5 LD_PRELOAD="$CAMERA" "$PELLUX" -nv -sq 0 99
-printed 1
-press_escape
-finished
-check "ESC while the camera hangs" "$STATUS|$ERR" "0|"
+# ESC while a camera hangs, before its first frame or after some, ends the
+# run as ESC does, not as the camera that stopped it would 10 s later: the
+# window runs its events during the wait.
+for frames in 0 5; do
+  start env TEST_CAMERA_HANG_AFTER=$frames LD_PRELOAD="$CAMERA" "$PELLUX" -nv -sq 0 99
+  printed "$frames"
+  press_escape
+  finished
+  check "ESC while the camera hangs after $frames frames" "$STATUS|$ERR" "0|"
+done
 
 # A display that the environment names but nothing serves: no crash, the
 # frames are converted all the same.
