@@ -142,25 +142,34 @@ inside sh -c 'exec /usr/bin/pellux "$(cat /root/control)" -nv -no' >/dev/null 2>
 inside sh -c 'mkdir -p /etc/pellux && umask 077 && cat >/etc/pellux/cam.conf' <<EOF
 CAMERA_URL=$URL
 OUTPUT_BASE=/var/lib/pellux/cam/f
+PELLUX_OPTIONS=-fps 2 -sq 0 99 -latest /var/lib/pellux/cam/latest.jpg
 EOF
 inside systemctl start pellux@cam
 frames=/proc/$INIT/root/var/lib/pellux/cam # the container's files, seen from here
 wait_for 20 test -e "$frames/f010.jpg"
 check "frames arrive" "$(unit_value ActiveState) $(ls "$frames" 2>&1 | grep -c '^f0[0-9][0-9]\.jpg$')" \
   "active 11"
+# At 2 frames a second of a 30 fps camera: far fewer slots rewritten in
+# 6 s than its 180 frames would fill, however late some are written.
+inside touch /root/counting
+sleep 6
+written=$(inside find /var/lib/pellux/cam -name 'f*.jpg' -newer /root/counting | grep -c .)
+check "frames arrive at the -fps rate" "$((written > 0 && written <= 2 * 6 + 4))" 1
 check "frames are the pellux group's alone" \
   "$(inside stat -c '%a %U:%G' /var/lib/pellux/cam /var/lib/pellux/cam/f000.jpg)" \
   "750 pellux:pellux
 640 pellux:pellux"
 inside useradd --no-create-home --groups pellux reader
 inside useradd --no-create-home outsider
-read_frame() { # read_frame USER: what USER reads of a frame's first bytes
+read_frame() { # read_frame USER NAME: a frame's first and last bytes, as USER reads them
   inside setpriv --reuid="$1" --regid="$1" --init-groups \
-    sh -c 'head -c 2 /var/lib/pellux/cam/f000.jpg | od -An -tx1' 2>&1
+    sh -c 'f=/var/lib/pellux/cam/$0; head -c 2 "$f" && tail -c 2 "$f"' "$2" 2>&1 | od -An -tx1 -w8
 }
-check "a member of the pellux group reads a frame" "$(read_frame reader)" " ff d8"
-check "another user cannot" "$(read_frame outsider)" \
-  "head: cannot open '/var/lib/pellux/cam/f000.jpg' for reading: Permission denied"
+check "a member of the pellux group reads a frame, and the newest one whole" \
+  "$(read_frame reader f000.jpg)|$(read_frame reader latest.jpg)" " ff d8 ff d9| ff d8 ff d9"
+check "another user cannot" "$(inside setpriv --reuid=outsider --regid=outsider --init-groups \
+  head -c 2 /var/lib/pellux/cam/latest.jpg 2>&1)" \
+  "head: cannot open '/var/lib/pellux/cam/latest.jpg' for reading: Permission denied"
 
 # A stalled camera ends the run; the unit starts it again after 10 s, and
 # it records once the camera is back.
