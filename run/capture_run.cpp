@@ -31,9 +31,9 @@
 #include "run/frame_window.h"
 #include "run/frame_writer.h"
 #include "run/read_tally.h"
-#include "run/stated_length.h"
 #include "run/stop_signals.h"
 #include "run/stream_failure.h"
+#include "run/video_container.h"
 
 namespace {
 
@@ -294,8 +294,10 @@ class CaptureRun {
   int64_t framesTaken_ = 0;
   int64_t damagedFrames_ = 0;
   int64_t firstDamagedAfter_ = 0;
-  // For a file, which may be damaged or cut short: what its reads gave.
+  // For a file, which may be damaged or cut short: what its reads gave,
+  // and its container read beside them.
   std::optional<ReadTally> tally_;
+  std::optional<VideoContainer> container_;
   std::optional<FrameWriter> writer_;
   std::unique_ptr<FramePipeline> pipeline_;
   // Wakes the pipeline's waits on a stop signal; ends before the pipeline.
@@ -316,10 +318,11 @@ std::optional<std::string> CaptureRun::start() {
   if (std::optional<std::string> failure = openSourceAsked()) return failure;
   const CaptureSource& source = settings_.source;
   live_ = isCamera(source) || isLiveStream(source, capture_);
-  if (!live_)
-    tally_.emplace(propertyOf(capture_, cv::CAP_PROP_FRAME_COUNT),
-                   propertyOf(capture_, cv::CAP_PROP_FPS),
-                   statedLengthOf(source.path));
+  if (!live_) {
+    if (source.kind == SourceKind::VideoFile)
+      container_ = VideoContainer::open(source.path);
+    tally_.emplace(container_ ? container_->stated().expectedFrames() : 0);
+  }
   if (format) {
     // A camera's JPEG images are written as they came to JPEG slots, and
     // decoded by the encoders for others.
@@ -522,12 +525,18 @@ RunOutcome CaptureRun::finish(RunEnd end) {
     outcome.firstUndecodedAfter = firstDamagedAfter_;
   }
   if (tally_) {
-    outcome.undecodedFrames = tally_->undecodedFrames();
-    outcome.firstUndecodedAfter = tally_->firstUndecodedAfter();
-    if (end == RunEnd::VideoEnded && tally_->stoppedShort()) {
+    FrameAccount account = tally_->account();
+    if (end == RunEnd::VideoEnded && container_)
+      account = tally_->account(container_->stated(), [this] {
+        return container_->demux([this] { return signals_.arrived() != 0; });
+      });
+    if (account.stopped) {
       outcome.end = RunEnd::VideoCutShort;
-      outcome.framesRead = tally_->frames();
-      outcome.framesStated = tally_->statedFrames();
+      outcome.framesRead = account.given;
+      outcome.framesStated = account.given + account.missing;
+    } else {
+      outcome.undecodedFrames = account.missing;
+      outcome.firstUndecodedAfter = account.firstMissingAfter;
     }
   }
   outcome.framesFailed = !pipeline_->finish();
