@@ -224,8 +224,7 @@ RunOutcome CaptureRun::takeFrames() {
   RunOutcome outcome = loop.run();
   outcome.framesFailed = !pipeline_->finish(STOP_CHECK_INTERVAL,
                                             [this] { giveUpStalledOutput(); });
-  outcome.frames = source_->tally();
-  outcome.framesStated = source_->statedFrames();
+  outcome.frames = source_->account();
   wakePipeline_.reset();
   pipeline_.reset();
   source_.reset();

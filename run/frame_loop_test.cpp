@@ -16,18 +16,18 @@ class FakeSource : public FrameSource {
 
   int64_t frameBytes() const override { return 1; }
   ReadResult read(cv::Mat& frame, ReadWatch&) override {
-    if (tally_.given() == frames_) return end_;
+    if (account_.given == frames_) return end_;
     frame.create(1, 1, CV_8UC1);
-    frame.setTo(static_cast<int>(tally_.given()));
-    tally_.frameGiven();
+    frame.setTo(static_cast<int>(account_.given));
+    ++account_.given;
     return ReadResult::frame();
   }
-  const FrameTally& tally() const override { return tally_; }
+  FrameAccount account() const override { return account_; }
 
  private:
   const int frames_;
   const ReadResult end_;
-  FrameTally tally_;
+  FrameAccount account_;
 };
 
 class NamesReport : public FrameReport {
@@ -61,7 +61,7 @@ RunOutcome runLoop(FakeSource& source, std::vector<std::string>& names) {
                  *signals.value(), console, [] { return true; });
   RunOutcome outcome = loop.run();
   pipeline.value()->finish();
-  outcome.frames = source.tally();
+  outcome.frames = source.account();
   names = report.names;
   return outcome;
 }

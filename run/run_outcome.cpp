@@ -8,12 +8,15 @@
 std::string lastWordsOf(const RunOutcome& outcome) {
   const std::string& source = outcome.reason;
   std::string words;
-  const FrameTally& frames = outcome.frames;
-  if (frames.lost() > 0)
-    words += source + ": " + std::to_string(frames.lost()) +
-             (frames.lost() == 1 ? " frame could" : " frames could") +
+  // One line for the frames missing, of the kind their loss was: frames
+  // followed it, or the frames stopped before the end, or none came.
+  const FrameAccount& frames = outcome.frames;
+  if (frames.missing > 0 && outcome.end != RunEnd::VideoCutShort &&
+      outcome.end != RunEnd::NoFrame)
+    words += source + ": " + std::to_string(frames.missing) +
+             (frames.missing == 1 ? " frame could" : " frames could") +
              " not be decoded, the first after frame " +
-             std::to_string(frames.firstLostAfter()) + "\n";
+             std::to_string(frames.firstMissingAfter) + "\n";
   switch (outcome.end) {
     case RunEnd::StartFailed:
       words += outcome.reason + "\n";
@@ -26,8 +29,8 @@ std::string lastWordsOf(const RunOutcome& outcome) {
       break;
     case RunEnd::VideoCutShort:
       words += source + ": reading stopped after " +
-               std::to_string(frames.given()) + " of " +
-               std::to_string(outcome.framesStated) + " frames\n";
+               std::to_string(frames.given) + " of " +
+               std::to_string(frames.given + frames.missing) + " frames\n";
       break;
     case RunEnd::NoFrame:
       words += source + ": no frame could be read\n";
@@ -63,7 +66,7 @@ int exitStatusOf(const RunOutcome& outcome) {
       break;
   }
   bool whole = !outcome.framesFailed && outcome.outputError == 0 &&
-               outcome.frames.lost() == 0;
+               outcome.frames.missing == 0;
   return whole ? 0 : RUN_FAILED;
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "run/source/frame_tally.h"
+#include "run/source/frame_account.h"
 
 enum class RunEnd {
   HelpShown,      // the help was printed instead
@@ -32,10 +32,8 @@ struct RunOutcome {
   int signal = 0;             // StopSignal: which one
   bool framesFailed = false;  // some frame was not written; each was said
   int outputError = 0;        // errno of standard output that was lost
-  // The source's frames: those given, and those it held that could not be
-  // decoded though frames followed.
-  FrameTally frames;
-  int64_t framesStated = 0;  // VideoCutShort: what the video states
+  // The source's frames: those given, and those it held that were not.
+  FrameAccount frames;
 };
 
 // Exit status when nothing started: no source, unusable arguments.

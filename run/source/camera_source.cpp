@@ -210,14 +210,14 @@ ReadResult CameraSource::read(cv::Mat& frame, ReadWatch& watch) {
         // A glitch of the camera, or a frame of another size than it was
         // set to: never an image that does not decode in the ring. A
         // camera that gives nothing else has stopped all the same.
-        tally_.framesLost(1);
+        countMissing(account_, 1);
         if (stalled(now)) return ReadResult::ended(SourceEnd::CameraStopped);
         continue;
       }
       completeJpeg(raw_.ptr<unsigned char>(), *layout, frame);
     }
     lastSoundFrameMs_ = now;
-    tally_.frameGiven();
+    ++account_.given;
     if (pacer_) pacer_->kept(captured);
     return ReadResult::frame();
   }

@@ -34,7 +34,7 @@ class CameraSource : public FrameSource {
   // A JPEG frame is decoded for the window.
   const cv::Mat* picture(const cv::Mat& frame) override;
 
-  const FrameTally& tally() const override { return tally_; }
+  FrameAccount account() const override { return account_; }
 
  private:
   enum class Grab { Grabbed, Stopped, Told };
@@ -49,7 +49,7 @@ class CameraSource : public FrameSource {
   bool stalled(double nowMs) const;
 
   cv::VideoCapture capture_;
-  FrameTally tally_;
+  FrameAccount account_;
   FrameSize size_ = {0, 0};  // the size the camera was set to
   bool streaming_ = false;
   bool jpegFrames_ = false;

@@ -3,17 +3,7 @@
 #include <utility>
 
 #include "cli/printable.h"
-#include "run/source/stated_length.h"
 #include "run/source/video_capture.h"
-
-namespace {
-
-ReadTally tallyOf(const cv::VideoCapture& capture, StatedLength length) {
-  return ReadTally(propertyOf(capture, cv::CAP_PROP_FRAME_COUNT),
-                   propertyOf(capture, cv::CAP_PROP_FPS), length);
-}
-
-}  // namespace
 
 Result<std::unique_ptr<FrameSource>, Refusal> FileSource::open(
     const char* path) {
@@ -27,21 +17,23 @@ Result<std::unique_ptr<FrameSource>, Refusal> FileSource::open(
     return Refusal{NOT_INITIALIZED};
   }
   return std::unique_ptr<FrameSource>(new FileSource(
-      std::move(capture), printable(path), path, statedLengthOf(path)));
+      std::move(capture), printable(path), path, VideoContainer::open(path)));
 }
 
 FileSource::FileSource(cv::VideoCapture capture, std::string name)
     : FrameSource(std::move(name), ""),
       capture_(std::move(capture)),
       local_(false),
-      tally_(tallyOf(capture_, StatedLength::Unknown)) {}
+      tally_(0) {}
 
 FileSource::FileSource(cv::VideoCapture capture, std::string name,
-                       std::string path, StatedLength length)
+                       std::string path,
+                       std::optional<VideoContainer> container)
     : FrameSource(std::move(name), std::move(path)),
       capture_(std::move(capture)),
       local_(true),
-      tally_(tallyOf(capture_, length)) {}
+      container_(std::move(container)),
+      tally_(container_ ? container_->stated().expectedFrames() : 0) {}
 
 FileSource::~FileSource() { releaseCapture(capture_); }
 
@@ -53,13 +45,23 @@ ReadResult FileSource::read(cv::Mat& frame, ReadWatch& watch) {
       tally_.frameRead(propertyOf(capture_, cv::CAP_PROP_POS_MSEC));
       return ReadResult::frame();
     }
-    if (!local_ || !tally_.countFailedRead()) return end();
+    if (!local_ || !tally_.countFailedRead()) return end(watch);
     if (watch.toldToStop()) return ReadResult::ended(SourceEnd::Told);
   }
 }
 
-ReadResult FileSource::end() const {
-  if (tally_.tally().given() == 0) return ReadResult::ended(SourceEnd::NoFrame);
-  if (tally_.stoppedShort()) return ReadResult::ended(SourceEnd::VideoCutShort);
-  return ReadResult::ended(SourceEnd::VideoEnded);
+ReadResult FileSource::end(ReadWatch& watch) {
+  if (container_)
+    atEnd_ = tally_.account(container_->stated(), [&] {
+      return container_->demux([&] { return watch.toldToStop(); });
+    });
+  else
+    atEnd_ = tally_.account();
+  if (atEnd_->given == 0) return ReadResult::ended(SourceEnd::NoFrame);
+  return ReadResult::ended(atEnd_->stopped ? SourceEnd::VideoCutShort
+                                           : SourceEnd::VideoEnded);
+}
+
+FrameAccount FileSource::account() const {
+  return atEnd_ ? *atEnd_ : tally_.account();
 }

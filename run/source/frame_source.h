@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "run/source/frame_tally.h"
+#include "run/source/frame_account.h"
 
 // The first of the lines that say a source could not be opened, or never
 // gave a frame; the next one says why.
@@ -86,11 +86,8 @@ class FrameSource {
   // cannot be drawn. Valid until the next call.
   virtual const cv::Mat* picture(const cv::Mat& frame) { return &frame; }
 
-  // The frames given and lost so far.
-  virtual const FrameTally& tally() const = 0;
-
-  // For VideoCutShort: the frames the video states it holds.
-  virtual int64_t statedFrames() const { return 0; }
+  // The frames given so far, and those the source held that were not.
+  virtual FrameAccount account() const = 0;
 
  protected:
   FrameSource(std::string name, std::string inputPath)

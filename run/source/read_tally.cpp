@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <new>
 
 namespace {
 
@@ -13,50 +15,159 @@ namespace {
 constexpr int64_t FAILED_READS_AT_AN_END = 100;
 constexpr int64_t MOST_FAILED_READS = 10000;
 
-// More frames than any file holds: the backend's figure for a length it
-// does not know.
-constexpr double MOST_FRAMES = 1e12;
+// The capture and the demuxer work a frame's time out alike, to the bit;
+// frames are 11 us apart at the finest (a 90 kHz clock).
+constexpr double SAME_TIME_MS = 1e-3;
 
-// How far short of its stated end a whole file may stop: containers that
-// state their length only as duration times rate are a frame or two off,
-// and more for a variable rate.
-int64_t slackFor(int64_t frames) { return std::max<int64_t>(2, frames / 100); }
+// How much of a stated duration, in frames, the demuxed frames may leave
+// unfilled at its end: the last frame's length is not always known.
+constexpr double UNFILLED_FRAMES = 1.5;
+
+constexpr int64_t NONE = std::numeric_limits<int64_t>::max();
+
+// Where the frames given fall among those demuxed.
+struct Placement {
+  // The first demuxed frame not given that frames given follow: how many
+  // come before it.
+  int64_t firstGap = NONE;
+  int64_t notGivenAtEnd = 0;  // demuxed frames after the last given
+  bool cutFrameGiven = true;  // the frame the file ends within
+};
+
+// Places each frame given at the demuxed frame of its time (a decoder may
+// hand frames over out of order after damage); one of unknown time (the
+// frames a decoder hands over at the end, and a first at 0) at the next
+// demuxed after the frame before it, other than the frame the file ends
+// within (at cutFrameMs) while another is left. Nothing is placed when a
+// time is not among the demuxed, or more frames come than were demuxed.
+// The frame the file ends within, when not given, is not one it holds.
+Placement place(const std::vector<double>& given,
+                const std::vector<double>& demuxed, double cutFrameMs) {
+  const size_t none = demuxed.size();
+  auto firstAt = [&](double time) {
+    return static_cast<size_t>(
+        std::lower_bound(demuxed.begin(), demuxed.end(), time - SAME_TIME_MS) -
+        demuxed.begin());
+  };
+  auto isAt = [&](size_t at, double time) {
+    return at < none && demuxed[at] <= time + SAME_TIME_MS;
+  };
+  size_t cut = std::isfinite(cutFrameMs) ? firstAt(cutFrameMs) : none;
+  if (!isAt(cut, cutFrameMs)) cut = none;
+  std::vector<bool> placed(demuxed.size());
+  size_t next = 0;
+  for (double time : given) {
+    size_t at = next;
+    if (time > 0) {
+      at = firstAt(time);
+      while (isAt(at, time) && placed[at]) ++at;
+      if (!isAt(at, time)) return {};
+    } else {
+      while (at < none && (placed[at] || at == cut)) ++at;
+      if (at == none) at = cut;
+      if (at == none || placed[at]) return {};
+    }
+    placed[at] = true;
+    next = at + 1;
+  }
+  Placement placement;
+  placement.cutFrameGiven = cut == none || placed[cut];
+  size_t end = demuxed.size();
+  while (end > 0 && !placed[end - 1]) --end;
+  for (size_t i = 0; i < demuxed.size(); ++i) {
+    bool notHeld = i == cut && !placement.cutFrameGiven;
+    if (placed[i] || notHeld) continue;
+    if (i >= end)
+      ++placement.notGivenAtEnd;
+    else if (placement.firstGap == NONE)
+      placement.firstGap =
+          static_cast<int64_t>(i) - (cut < i && !placement.cutFrameGiven);
+  }
+  return placement;
+}
+
+// The frames a file holds: those it counts, or those its demuxer gives;
+// or, where these leave part of the duration it states unfilled (it is cut
+// short), as many as that duration holds. cut is 1 where the file ends
+// within a frame that was not given.
+int64_t framesHeld(const StatedLength& stated, const DemuxedFrames& demuxed,
+                   int64_t cut) {
+  int64_t held = stated.frames > 0 ? stated.frames : demuxed.count - cut;
+  // An index that ends with that frame lists only what the file holds
+  // (each fragment of an mp4 indexes its own frames).
+  if (demuxed.indexed && demuxed.lastGiven) held -= cut;
+  if (stated.frames > 0 && !demuxed.indexed) {
+    // A header counts frames' places in time, of which a variable rate
+    // leaves some empty: those among the frames demuxed are not frames.
+    int64_t places = std::llround(demuxed.endMs * stated.rate / 1000);
+    held -= std::max<int64_t>(0, places - demuxed.count);
+  }
+  bool unfilled =
+      stated.frames == 0 && std::isfinite(stated.endMs) &&
+      (stated.endMs - demuxed.endMs) * stated.rate / 1000 >= UNFILLED_FRAMES;
+  return unfilled ? std::max(held, stated.expectedFrames()) : held;
+}
 
 }  // namespace
 
-ReadTally::ReadTally(double statedFrames, double rate, StatedLength length)
-    : statedFrames_(statedFrames >= 1 && statedFrames < MOST_FRAMES
-                        ? static_cast<int64_t>(statedFrames)
-                        : 0),
-      rate_(std::isfinite(rate) && rate > 0 ? rate : 0),
-      length_(length) {}
-
 void ReadTally::frameRead(double timeMs) {
-  tally_.framesLost(failedInARow_);
-  failedInARow_ = 0;
-  tally_.frameGiven();
-  if (std::isfinite(timeMs) && timeMs > 0) lastTimeMs_ = timeMs;
+  if (failedInARow_ > 0) {
+    countMissing(reads_, failedInARow_);
+    failedInARow_ = 0;
+  }
+  ++reads_.given;
+  if (!timesKept_) return;
+  try {
+    times_.push_back(std::isfinite(timeMs) && timeMs > 0 ? timeMs : 0);
+  } catch (const std::bad_alloc&) {
+    timesKept_ = false;
+    times_ = {};
+  }
 }
 
 bool ReadTally::countFailedRead() {
   ++failedInARow_;
   int64_t toCome =
-      std::clamp<int64_t>(statedFrames_ - tally_.given(), 0, MOST_FAILED_READS);
+      std::clamp<int64_t>(expectedFrames_ - reads_.given, 0, MOST_FAILED_READS);
   return failedInARow_ < std::max(FAILED_READS_AT_AN_END, toCome);
 }
 
-bool ReadTally::stoppedShort() const {
-  // Frames that could not be decoded were there, and are said apart.
-  int64_t slack = slackFor(statedFrames_);
-  if (length_ == StatedLength::Unknown || statedFrames_ == 0 ||
-      tally_.given() + tally_.lost() + slack >= statedFrames_)
-    return false;
-  // A count that is only an estimate can be far above the frames of a
-  // variable rate: the time of the last frame still shows the end.
-  if (rate_ > 0 && lastTimeMs_ > 0) {
-    double endMs = statedFrames_ * 1000.0 / rate_;
-    double lastEndMs = lastTimeMs_ + 1000.0 / rate_;
-    if (lastEndMs + slack * 1000.0 / rate_ >= endMs) return false;
+FrameAccount ReadTally::account() const { return reads_; }
+
+FrameAccount ReadTally::account(
+    const StatedLength& stated,
+    const std::function<std::optional<DemuxedFrames>()>& demux) const {
+  // Every frame a container counts, and no failed read: whole, without
+  // reading the file again.
+  if (stated.frames > 0 && reads_.given >= stated.frames && reads_.missing == 0)
+    return {reads_.given};
+  std::optional<DemuxedFrames> demuxed = demux();
+  if (!demuxed) return account();
+  Placement placement;
+  if (timesKept_ &&
+      static_cast<int64_t>(demuxed->timesMs.size()) == demuxed->count) {
+    try {
+      placement = place(times_, demuxed->timesMs, demuxed->cutFrameMs);
+    } catch (const std::bad_alloc&) {
+    }
   }
-  return true;
+  int64_t cut = placement.cutFrameGiven ? 0 : 1;
+  int64_t count = demuxed->count - cut;
+  int64_t held = framesHeld(stated, *demuxed, cut);
+  FrameAccount result = {reads_.given, held - reads_.given};
+  if (result.missing <= 0) return {reads_.given};
+
+  // Frames stop short where the demuxer did (the file is cut short) or the
+  // decoder did before the demuxer's last frame.
+  bool demuxerStopped = demuxed->indexed ? !demuxed->lastGiven : held > count;
+  result.stopped = demuxerStopped || placement.notGivenAtEnd > 0;
+  // Otherwise the first missing is where a read failed, a demuxed frame was
+  // not given, or the demuxer passed over indexed frames; with none of
+  // these nothing shows that frames followed.
+  int64_t first = placement.firstGap;
+  if (reads_.missing > 0) first = std::min(first, reads_.firstMissingAfter);
+  if (demuxed->skipped > 0) first = std::min(first, demuxed->firstSkipped);
+  if (first == NONE) result.stopped = true;
+  if (!result.stopped) result.firstMissingAfter = first;
+  return result;
 }

@@ -1,10 +1,12 @@
 #include "run/source/stated_length.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
-#include <algorithm>
-#include <cmath>
+#include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <new>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -12,81 +14,185 @@ extern "C" {
 
 namespace {
 
-// How many packets to read looking for the video's first one.
-constexpr int PACKETS_TO_FIRST_FRAME = 64;
-
-// Where the file's first video frame starts, in seconds from the file's
-// start, or NAN when none is found soon.
-double firstFrameTime(AVFormatContext& container, int video) {
-  AVPacket* packet = av_packet_alloc();
-  if (packet == nullptr) return NAN;
-  double time = NAN;
-  for (int i = 0; i < PACKETS_TO_FIRST_FRAME; ++i) {
-    if (av_read_frame(&container, packet) < 0) break;
-    bool found = packet->stream_index == video && packet->pts != AV_NOPTS_VALUE;
-    if (found) time = packet->pts * av_q2d(container.streams[video]->time_base);
-    av_packet_unref(packet);
-    if (found) break;
-  }
-  av_packet_free(&packet);
-  double start = container.start_time == AV_NOPTS_VALUE
-                     ? 0
-                     : container.start_time / double(AV_TIME_BASE);
-  return time - start;
+double rateOf(const AVStream& stream) {
+  double rate = av_q2d(stream.avg_frame_rate);
+  if (!(std::isfinite(rate) && rate > 0)) rate = av_q2d(stream.r_frame_rate);
+  return std::isfinite(rate) && rate > 0 ? rate : 0;
 }
 
-StatedLength lengthIn(AVFormatContext& container) {
-  int video = -1;
+double startMsOf(const AVStream& stream) {
+  return stream.start_time == AV_NOPTS_VALUE
+             ? 0
+             : stream.start_time * av_q2d(stream.time_base) * 1000;
+}
+
+// A duration as Matroska's DURATION tag has it, H:MM:SS.fraction, in ms;
+// NAN when text is not one. Read without the locale, which may want a
+// decimal comma.
+double taggedMs(const char* text) {
+  unsigned hours = 0, minutes = 0, seconds = 0;
+  int used = 0;
+  if (std::sscanf(text, "%u:%u:%u%n", &hours, &minutes, &seconds, &used) != 3)
+    return NAN;
+  double ms = ((hours * 60.0 + minutes) * 60 + seconds) * 1000;
+  const char* rest = text + used;
+  if (*rest == '.') {
+    double unit = 100;
+    for (++rest; std::isdigit(static_cast<unsigned char>(*rest)); ++rest) {
+      ms += (*rest - '0') * unit;
+      unit /= 10;
+    }
+  }
+  return *rest == '\0' ? ms : NAN;
+}
+
+// Whether stream video is all that a container's duration can measure: no
+// sound, subtitles or other video beside it.
+bool videoAlone(const AVFormatContext& container, int video) {
   for (unsigned i = 0; i < container.nb_streams; ++i) {
     const AVStream& stream = *container.streams[i];
     bool picture = (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
-    if (stream.codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !picture) {
-      video = static_cast<int>(i);
-      break;
+    if (static_cast<int>(i) != video && !picture &&
+        stream.codecpar->codec_type != AVMEDIA_TYPE_ATTACHMENT)
+      return false;
+  }
+  return true;
+}
+
+// Where the container's stated duration ends, in ms: the end of its last
+// frame, counted from 0 as Matroska and FLV count it (FLV's video starts
+// late by the B-frames' delay). NAN where it states none, or FFmpeg took it
+// from the file's last timestamps (ts, mpg), which a file cut short has too.
+double containerEndMs(const AVFormatContext& container) {
+  if (container.duration_estimation_method != AVFMT_DURATION_FROM_STREAM ||
+      container.duration == AV_NOPTS_VALUE || container.duration <= 0)
+    return NAN;
+  return container.duration / 1000.0;
+}
+
+uint64_t littleEndian(const unsigned char* bytes, int size) {
+  uint64_t value = 0;
+  for (int i = size - 1; i >= 0; --i) value = value << 8 | bytes[i];
+  return value;
+}
+
+// ASF's File Properties object, and where in it the play duration (100 ns
+// units), the preroll (ms) and the flags are.
+constexpr unsigned char ASF_FILE_PROPERTIES[16] = {
+    0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+    0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+constexpr size_t PLAY_DURATION_AT = 64;
+constexpr size_t PREROLL_AT = 80;
+constexpr size_t FLAGS_AT = 88;
+constexpr size_t FILE_PROPERTIES_SIZE = 104;
+constexpr uint64_t BROADCAST = 1;  // durations are not filled in
+// The Header object's own fields, after which its objects come, each with
+// its id and size first.
+constexpr size_t ASF_FIRST_OBJECT = 30;
+constexpr size_t ASF_OBJECT_HEAD = 24;
+// How much of the file the File Properties object is looked for in: its
+// writers put it near the start.
+constexpr size_t ASF_HEADER_READ = 65536;
+
+// The first size bytes of the file at path, fewer where it is shorter;
+// none where it cannot be read.
+std::vector<unsigned char> startOf(const char* path, size_t size) {
+  int file = open(path, O_RDONLY | O_CLOEXEC);
+  if (file < 0) return {};
+  std::vector<unsigned char> bytes;
+  ssize_t got = -1;
+  try {
+    bytes.resize(size);
+    got = pread(file, bytes.data(), size, 0);
+  } catch (const std::bad_alloc&) {
+  }
+  close(file);
+  bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return bytes;
+}
+
+// The play duration an ASF file states, less its preroll, in ms: FFmpeg
+// drops it where the file is shorter than the header says, which is where
+// it is needed. NAN when it is not found, or for a broadcast.
+double asfPlayMs(const char* path) {
+  std::vector<unsigned char> header = startOf(path, ASF_HEADER_READ);
+  size_t size = header.size();
+  for (size_t at = ASF_FIRST_OBJECT; at + ASF_OBJECT_HEAD <= size;) {
+    const unsigned char* object = &header[at];
+    uint64_t objectSize = littleEndian(object + 16, 8);
+    if (std::memcmp(object, ASF_FILE_PROPERTIES, 16) == 0) {
+      if (objectSize < FILE_PROPERTIES_SIZE ||
+          at + FILE_PROPERTIES_SIZE > size ||
+          (littleEndian(object + FLAGS_AT, 4) & BROADCAST) != 0)
+        return NAN;
+      return littleEndian(object + PLAY_DURATION_AT, 8) / 1e4 -
+             static_cast<double>(littleEndian(object + PREROLL_AT, 8));
     }
+    if (objectSize < ASF_OBJECT_HEAD || objectSize > size - at) break;
+    at += objectSize;
   }
-  if (video < 0) return StatedLength::Unknown;
-  const AVStream& stream = *container.streams[video];
-  if (stream.nb_frames > 0) {
-    // mp4 and mov count the frames stored, of which an edit list may play
-    // only some (a copy cut with -ss): a duration they do not fill shows
-    // it. avi counts the frames it was written with.
-    double seconds = stream.duration == AV_NOPTS_VALUE
-                         ? NAN
-                         : stream.duration * av_q2d(stream.time_base);
-    double slack = std::max(2.0, stream.nb_frames / 100.0);
-    bool edited = std::strstr(container.iformat->name, "mov") != nullptr &&
-                  !(std::fabs(seconds * av_q2d(stream.avg_frame_rate) -
-                              stream.nb_frames) <= slack);
-    return edited ? StatedLength::Unknown : StatedLength::Exact;
-  }
-  // The duration is the longest stream's: an audio track that runs on
-  // after the video, or starts before it, makes it no measure of frames.
-  for (unsigned i = 0; i < container.nb_streams; ++i) {
-    AVMediaType type = container.streams[i]->codecpar->codec_type;
-    if (static_cast<int>(i) != video && type != AVMEDIA_TYPE_ATTACHMENT)
-      return StatedLength::Unknown;
-  }
-  // Nor is it where the video starts late: a segment cut from a longer
-  // recording keeps its times.
-  double rate = av_q2d(stream.avg_frame_rate);
-  double start = firstFrameTime(container, video);
-  if (!(rate > 0 && std::fabs(start) * rate < 1)) return StatedLength::Unknown;
-  return StatedLength::Estimated;
+  return NAN;
+}
+
+// An AVI's main header: where it is, and where in it the frames it counts
+// are (those of its first part, where it has more).
+constexpr char AVI_MAIN_HEADER[] = "RIFF....AVI LIST....hdrlavih";
+constexpr size_t AVI_TOTAL_FRAMES_AT = 48;
+
+// The frames an AVI's main header counts; -1 where it has none.
+int64_t aviTotalFrames(const char* path) {
+  std::vector<unsigned char> start = startOf(path, AVI_TOTAL_FRAMES_AT + 4);
+  if (start.size() < AVI_TOTAL_FRAMES_AT + 4) return -1;
+  for (size_t i = 0; i + 1 < sizeof AVI_MAIN_HEADER; ++i)
+    if (AVI_MAIN_HEADER[i] != '.' && start[i] != AVI_MAIN_HEADER[i]) return -1;
+  return static_cast<int64_t>(littleEndian(&start[AVI_TOTAL_FRAMES_AT], 4));
 }
 
 }  // namespace
 
-StatedLength statedLengthOf(const char* path) {
-  // A pipe's bytes would be taken from the capture that reads it, and a
-  // file on a web server would be asked for again, waiting on its server.
-  struct stat status;
-  if (stat(path, &status) != 0 || !S_ISREG(status.st_mode))
-    return StatedLength::Unknown;
-  AVFormatContext* container = nullptr;
-  if (avformat_open_input(&container, path, nullptr, nullptr) < 0)
-    return StatedLength::Unknown;
-  StatedLength length = lengthIn(*container);
-  avformat_close_input(&container);
-  return length;
+int64_t StatedLength::expectedFrames() const {
+  if (frames > 0) return frames;
+  return std::isfinite(endMs) && rate > 0 ? std::llround(endMs * rate / 1000)
+                                          : 0;
+}
+
+bool indexesEveryFrame(const AVFormatContext& container) {
+  const char* name = container.iformat->name;
+  return std::strstr(name, "mov") != nullptr || std::strcmp(name, "avi") == 0;
+}
+
+StatedLength statedLengthOf(const AVFormatContext& container, int video,
+                            int64_t indexedAtOpen, const char* path) {
+  const AVStream& stream = *container.streams[video];
+  StatedLength stated;
+  stated.rate = rateOf(stream);
+  // An index read with the header lists the frames the file holds (mp4
+  // and mov mark those an edit list keeps from being shown, which are not
+  // counted).
+  if (indexesEveryFrame(container) && indexedAtOpen > 0) {
+    stated.frames = indexedAtOpen;
+    return stated;
+  }
+  // Where an AVI's index is lost (it is cut short) its headers count the
+  // frames, unless they contradict each other: a piped AVI's stream header
+  // counts 2^30, a placeholder, where its main header counts none. Its
+  // duration is then worked out from the frames there are, and states
+  // nothing.
+  if (std::strcmp(container.iformat->name, "avi") == 0) {
+    if (stream.nb_frames > 0 && stream.nb_frames == aviTotalFrames(path))
+      stated.frames = stream.nb_frames;
+    return stated;
+  }
+  // A duration stated for the video alone: Matroska's tag for each track
+  // (as FFmpeg writes it), or the container's where the video is all it
+  // holds, read from ASF's header where FFmpeg drops it.
+  const AVDictionaryEntry* tag =
+      av_dict_get(stream.metadata, "DURATION", nullptr, 0);
+  double endMs = tag != nullptr ? taggedMs(tag->value) : NAN;
+  if (!std::isfinite(endMs) && videoAlone(container, video))
+    endMs = std::strcmp(container.iformat->name, "asf") == 0
+                ? asfPlayMs(path)
+                : containerEndMs(container);
+  stated.endMs = endMs - startMsOf(stream);
+  return stated;
 }

@@ -89,12 +89,12 @@ ReadResult StreamSource::read(cv::Mat& frame, ReadWatch& watch) {
       continue;
     }
     if (grabbed && retrieveFrame(capture_, frame)) {
-      tally_.frameGiven();
+      ++account_.given;
       return ReadResult::frame();
     }
     // A stream that never gave a frame did not start, however far it
     // opened.
-    if (tally_.given() == 0)
+    if (account_.given == 0)
       return ReadResult::ended(SourceEnd::StreamSilent,
                                describe(failureAfter(opening_)));
     return ReadResult::ended(SourceEnd::StreamStopped);

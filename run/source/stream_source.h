@@ -29,7 +29,7 @@ class StreamSource : public FrameSource {
   // goes away or it stalls; with StreamSilent when it never gave a frame.
   ReadResult read(cv::Mat& frame, ReadWatch& watch) override;
 
-  const FrameTally& tally() const override { return tally_; }
+  FrameAccount account() const override { return account_; }
 
  private:
   StreamSource(cv::VideoCapture capture, std::string name, double rate,
@@ -39,6 +39,6 @@ class StreamSource : public FrameSource {
   // When its opening began: a stream that gives no frame has not answered
   // since then.
   const std::chrono::steady_clock::time_point opening_;
-  FrameTally tally_;
+  FrameAccount account_;
   std::optional<StreamPacer> pacer_;
 };

@@ -176,14 +176,20 @@ check "control characters written out" \
   "255|0|2|1"
 
 # Files served over HTTP give every frame (an mp4 with its index at the end
-# gives none from a server that cannot seek, so this one has it first).
+# gives none from a server that cannot seek, so this one has it first). An
+# MPEG-TS file from this server, which does not answer range requests,
+# states no length: it is a live stream that ends.
 port=$(free_port)
+ffmpeg -v error -i "$WORK/clip.mp4" -c copy "$WORK/clip.ts"
 serve "$PYTHON" -m http.server "$port" --bind 127.0.0.1 --directory "$WORK"
 wait_for listening "$port"
 for clip in clip.mkv fast.mp4; do
   run_within 120 "http://127.0.0.1:$port/$clip" -nd -nv
   check "$clip over HTTP" "$STATUS|$ERR|$(frames)" "0||$(decoded "$WORK/$clip")"
 done
+url=http://127.0.0.1:$port/clip.ts
+run_within 120 "$url" -nd -nv
+check "clip.ts over HTTP" "$STATUS|$ERR|$(frames)" "1|$(stopped "$url")|$all"
 stop_server
 
 finish
