@@ -125,6 +125,14 @@ class CaptureRun {
   RunOutcome takeFrames();
 
  private:
+  // Makes what puts frames in place, in format where they are written,
+  // and the newest frame's name where one is asked for.
+  Status<Refusal> prepareRing(std::optional<ImageFormat> format);
+
+  // Starts the threads that complete frames, as many encoders as the
+  // cores and the frames' size allow.
+  Status<Refusal> startPipeline();
+
   // Once a line has waited a while for a reader of stdout that stopped
   // reading, drops it and the lines left, so that the frames still in
   // flight can be completed; from any thread, once stopped.
@@ -156,9 +164,7 @@ Status<Refusal> CaptureRun::start() {
   if (!slots.ok()) return slots.failure();
   slots_.emplace(std::move(slots.value()));
   if (!settings_.saveImages && settings_.latestName[0] != '\0')
-    return Refusal{
-        "-latest names the newest frame written: with -no, none "
-        "is"};
+    return Refusal{"-latest names the newest frame written: with -no, none is"};
   std::optional<ImageFormat> format;
   if (settings_.saveImages) {
     auto chosen = chooseFormat(slots_->name(), settings_.ring);
@@ -172,6 +178,19 @@ Status<Refusal> CaptureRun::start() {
                                        [] { return true; });
   if (!opened.ok()) return opened.failure();
   source_ = std::move(opened.value());
+  if (Status<Refusal> prepared = prepareRing(format); !prepared.ok())
+    return prepared;
+
+  // Without a display there is no window to show frames in or to press
+  // ESC in, so the run goes on without one.
+  bool haveDisplay = displayAvailable();
+  if (haveDisplay) window_ = FrameWindow::create();
+  if (!haveDisplay && settings_.showImages && settings_.verbose)
+    console_.printMessage("No display available: frames are not shown.\n");
+  return startPipeline();
+}
+
+Status<Refusal> CaptureRun::prepareRing(std::optional<ImageFormat> format) {
   if (format) {
     // A camera's JPEG images are written as they came to JPEG slots, and
     // decoded by the encoders for others.
@@ -188,14 +207,10 @@ Status<Refusal> CaptureRun::start() {
     latest_.emplace(std::move(proved.value()));
     report_.nameLatest(latest_->name());
   }
+  return {};
+}
 
-  // Without a display there is no window to show frames in or to press
-  // ESC in, so the run goes on without one.
-  bool haveDisplay = displayAvailable();
-  if (haveDisplay) window_ = FrameWindow::create();
-  if (!haveDisplay && settings_.showImages && settings_.verbose)
-    console_.printMessage("No display available: frames are not shown.\n");
-
+Status<Refusal> CaptureRun::startPipeline() {
   // Frames are encoded and put in place on threads of their own while the
   // next is taken and shown. The source decodes into a buffer that no
   // frame in flight uses, so frames are handed over without a copy.
