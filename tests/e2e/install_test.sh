@@ -28,12 +28,13 @@ check "installed unit runs the installed pellux" \
 
 (cd "$WORK" && cpack -G DEB --config "$BUILD/CPackConfig.cmake" -B "$WORK/deb" >/dev/null)
 deb=$(ls "$WORK"/deb/pellux_*.deb 2>/dev/null)
-check "package name" "$(basename "$deb")" "pellux_1.0.0_$(dpkg --print-architecture).deb"
+version=$(sed -nE '1s/^pellux \(([0-9.]+)\).*/\1/p' "$SOURCE/packaging/changelog")
+check "package name" "$(basename "$deb")" "pellux_${version}_$(dpkg --print-architecture).deb"
 check "package fields" "$(dpkg-deb -f "$deb" Package Version Section | tr '\n' ' ')" \
-  "Package: pellux Version: 1.0.0 Section: graphics "
+  "Package: pellux Version: $version Section: graphics "
 check "package version is the changelog's" \
   "$(dpkg-deb -f "$deb" Version) $(dpkg-deb --fsys-tarfile "$deb" |
-    tar -xO ./usr/share/doc/pellux/changelog.gz | gzip -dc | head -1 | cut -d' ' -f2)" "1.0.0 (1.0.0)"
+    tar -xO ./usr/share/doc/pellux/changelog.gz | gzip -dc | head -1 | cut -d' ' -f2)" "$version ($version)"
 # Debian's own checks: no error, no warning.
 check "lintian" "$(lintian --fail-on error,warning "$deb" 2>/dev/null; echo "status $?")" "status 0"
 check "package depends on what the binary links" \
