@@ -3,16 +3,18 @@
 # frames made here: a bare decode loop, the same loop writing each frame
 # with cv::imwrite (what pellux does, one step after the other), and ffmpeg
 # writing the same JPEG sequence, and the loop and pellux again held to one
-# core with taskset; pellux as it was before JPEG slots went through
-# TurboJPEG runs beside each pellux row. The commands run in turn, round
-# after round, and the table gives medians of the rounds, wall and CPU
-# ratios taken round by round. The window mode runs on a virtual X display,
-# drawing on: its cycle is the mean of pellux's own timing lines, against
-# the decode loop's time per frame. The camera rows run pellux on the test camera (the tests' own
+# core with taskset; the pellux of the commit PREVIOUS runs beside each
+# pellux row. The commands run in turn, round after round, and the table
+# gives medians of the rounds, wall and CPU ratios taken round by round.
+# The window mode runs on a virtual X display, drawing on: its cycle is the
+# mean of pellux's own timing lines, against the decode loop's time per
+# frame. The camera rows run pellux on the test camera (the tests' own
 # user-space V4L2 camera, 300 frames): YUYV and MJPEG at 640x480, MJPEG at
-# 1280x720 headless, in the window and with -fps 1, against the pellux that
-# decoded and encoded MJPEG frames again; 120 frames per second; and a
-# camera that hangs.
+# 1280x720 headless (and with the pellux of PREVIOUS, and the one that
+# decoded and encoded MJPEG frames again), in the window and with -fps 1;
+# 120 frames per second; and a camera that hangs. Last, a live 1280x720
+# H.264 stream held to -fps 1, against a loop that only reads and decodes
+# it.
 # Usage: scripts/benchmark.sh [ROUNDS] (default 5).
 set -eu
 cd "$(dirname "$0")/.."
@@ -27,10 +29,10 @@ camera=$PWD/build/tests/libtest_camera.so
 slot_reader=$PWD/build/tests/slot_reader
 work=$(mktemp -d)
 # The last pellux that decoded a camera's MJPEG frames and encoded them
-# again for JPEG slots, and the last that wrote JPEG slots with OpenCV's
-# writer.
+# again for JPEG slots, and the pellux before its sources became types of
+# their own and a camera's frames were checked as libjpeg reads them.
 BEFORE_PASS_THROUGH=25cbe7f
-BEFORE_TURBOJPEG=388b730
+PREVIOUS=434d84f
 display=:$((200 + RANDOM % 100))
 Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
@@ -45,7 +47,7 @@ built_at() {
   cmake --build "$work/$1/build" --target pellux >/dev/null
   echo "$work/$1/build/pellux"
 }
-old=$(built_at "$BEFORE_TURBOJPEG")
+old=$(built_at "$PREVIOUS")
 
 # measure NAME COMMAND...: one run in a fresh directory; appends
 # "NAME wall cpu peak_kib" to $work/runs, the command's stdout to $work/NAME.out
@@ -94,10 +96,10 @@ for size in 640x480 1280x720; do
     measure old1 env -u DISPLAY -u WAYLAND_DISPLAY taskset -c 0 "$old" "$clip" -nv -sq 0 299
   done
   for row in "decode:decode loop (no writing)" "loop:decode, then imwrite, in turn" \
-    "pellux:pellux, no display" "old:the same, before TurboJPEG" \
+    "pellux:pellux, no display" "old:the same, pellux $PREVIOUS" \
     "ffmpeg:ffmpeg -i CLIP f%03d.jpg" "window:pellux, window on Xvfb" \
-    "oldwindow:the same, before TurboJPEG" "loop1:decode, then imwrite, one core" \
-    "pellux1:pellux, no display, one core" "old1:the same, before TurboJPEG"; do
+    "oldwindow:the same, pellux $PREVIOUS" "loop1:decode, then imwrite, one core" \
+    "pellux1:pellux, no display, one core" "old1:the same, pellux $PREVIOUS"; do
     name=${row%%:*}
     extra=""
     case $name in
@@ -109,7 +111,7 @@ $(ratio "$name" ffmpeg) and $(ratio "$name" ffmpeg 3) of ffmpeg" ;;
       "$(figure "$name" 3)" "$(awk -v k="$(figure "$name" 4)" 'BEGIN { print k / 1024 }')" "$extra"
   done
   decode=$(printf '%s\n' "${decoded[@]}" | median)
-  for run in "window:pellux" "oldwindow:before TurboJPEG"; do
+  for run in "window:pellux" "oldwindow:pellux $PREVIOUS"; do
     cycle=$(median <"$work/${run%%:*}.cycles")
     printf '%-9s window cycle %.2f ms, decoding %.2f ms/frame: %.2f ms over decoding (%s)\n' \
       "$size" "$cycle" "$decode" "$(awk -v c="$cycle" -v d="$decode" 'BEGIN { print c - d }')" "${run#*:}"
@@ -164,6 +166,7 @@ for row in \
   "yuyv:640x480 YUYV 30 fps, no display:pellux:TEST_CAMERA_FORMATS=YUYV" \
   "mjpeg:640x480 MJPEG 30 fps, no display:pellux:TEST_CAMERA_FORMATS=MJPG" \
   "hd:1280x720 MJPEG 30 fps, no display:pellux:TEST_CAMERA_SIZES=1280x720 -- -size 1280x720" \
+  "hdprevious:the same, pellux $PREVIOUS:previous:TEST_CAMERA_SIZES=1280x720 -- -size 1280x720" \
   "hdbefore:the same, decoded and encoded again:before:TEST_CAMERA_SIZES=1280x720 TEST_CAMERA_FORMATS=MJPG" \
   "hdwindow:1280x720 MJPEG 30 fps, window:window:TEST_CAMERA_SIZES=1280x720 -- -size 1280x720" \
   "hdfps1:1280x720 MJPEG 30 fps, -fps 1:pellux:TEST_CAMERA_SIZES=1280x720 -- -size 1280x720 -fps 1" \
@@ -173,6 +176,7 @@ for row in \
   shown=""
   case $program in
   before) program=$before ;;
+  previous) program=$old ;;
   window) program=$pellux shown=$display ;;
   *) program=$pellux ;;
   esac
