@@ -8,8 +8,15 @@ set -eu
 cd "$(dirname "$0")/.."
 command=$1
 shift
+# What the two set-up commands cost on a fresh minimal Debian 12 with 2
+# cores, as scripts/measure_setup.sh measured them on MEASURED: the
+# command, what it comes after, the packages it installs, MB to download,
+# MB on disk, and the time it takes. The README's set-up table quotes these
+# lines, as the examples test checks.
+COST_build="scripts/demo.sh||352|254 MB|1,003 MB|39 s"
+COST_tests="scripts/test.sh|after it|338 more|108 MB|368 MB|27 min"
 packages=()
-sizes=()
+costs=()
 for need in "$@"; do
   case $need in
     build)  # the compiler, CMake, the OpenCV modules, FFmpeg's libraries and
@@ -18,7 +25,7 @@ for need in "$@"; do
         libturbojpeg0-dev
         libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
         libopencv-videoio-dev libopencv-highgui-dev)
-      sizes+=("building: 352 packages, 254 MB to download, 1003 MB on disk") ;;
+      costs+=("$COST_build") ;;
     tests)  # unit tests, test clips, the virtual display, man page and package
       # checks, the HTTP and RTSP servers of the stream tests, clang with
       # libFuzzer for the fuzz test, and the Debian 12 container that the
@@ -27,10 +34,9 @@ for need in "$@"; do
         clang libclang-rt-14-dev
         python3 python3-gi gir1.2-gst-rtsp-server-1.0 gir1.2-gstreamer-1.0
         gstreamer1.0-plugins-base gstreamer1.0-plugins-good debootstrap systemd-container)
-      sizes+=("testing: 330 more, 99 MB, 314 MB") ;;
+      costs+=("$COST_tests") ;;
     benchmark)  # timing, clips and the virtual display
-      packages+=(time ffmpeg xvfb xauth)
-      sizes+=("benchmarking: 1 more") ;;
+      packages+=(time ffmpeg xvfb xauth) ;;
     *) echo "$0: unknown need $need" >&2; exit 2 ;;
   esac
 done
@@ -53,6 +59,10 @@ else
   exit 1
 fi
 echo "$command: installing ${missing[*]}"
-echo "(on a fresh minimal Debian 12 $(IFS=';'; echo "${sizes[*]}" | sed 's/;/; /g'))"
+for cost in "${costs[@]}"; do
+  IFS='|' read -r script after count download disk time <<<"$cost"
+  echo "(on a fresh minimal Debian 12, $script${after:+ $after}: $count packages, \
+$download to download, $disk on disk, $time in all)"
+done
 "${sudo[@]}" apt-get update -q
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive $install
