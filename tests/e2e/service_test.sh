@@ -86,8 +86,10 @@ found_init() { # sets INIT to the container's PID 1, a child of nspawn
   [ -n "$INIT" ]
 }
 wait_for 30 found_init || skip "the container's init did not start: $(tail -1 "$WORK/boot.log")"
+# In the container's root as well as its namespaces: where nspawn itself
+# runs in a chroot, the root of its mount namespace is the machine's.
 inside() { # inside COMMAND...: runs COMMAND in the container, for 60 s at most
-  timeout 60 nsenter -t "$INIT" -a env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C "$@"
+  timeout 60 nsenter -t "$INIT" -a -r env -i -C / PATH=/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C "$@"
 }
 booted() {
   state=$(inside systemctl is-system-running 2>&1)
