@@ -9,12 +9,12 @@ cd "$(dirname "$0")/.."
 command=$1
 shift
 # What the two set-up commands cost on a fresh minimal Debian 12 with 2
-# cores, as scripts/measure_setup.sh measured them on MEASURED: the
+# cores, as scripts/measure_setup.sh measured them on 2026-12-09: the
 # command, what it comes after, the packages it installs, MB to download,
 # MB on disk, and the time it takes. The README's set-up table quotes these
 # lines, as the examples test checks.
-COST_build="scripts/demo.sh||352|254 MB|1,003 MB|39 s"
-COST_tests="scripts/test.sh|after it|338 more|108 MB|368 MB|27 min"
+COST_build="scripts/demo.sh||352|256 MB|1003 MB|100 s"
+COST_tests="scripts/test.sh|after it|355 more|158 MB|654 MB|15.0 min"
 packages=()
 costs=()
 for need in "$@"; do
