@@ -162,7 +162,7 @@ cpu_percent() {
 echo
 printf '%-40s %7s %7s %11s %s\n' camera "cpu %" "lost" "latency ms" ""
 : >"$work/runs"
-for row in \
+rows=(\
   "yuyv:640x480 YUYV 30 fps, no display:pellux:TEST_CAMERA_FORMATS=YUYV" \
   "mjpeg:640x480 MJPEG 30 fps, no display:pellux:TEST_CAMERA_FORMATS=MJPG" \
   "hd:1280x720 MJPEG 30 fps, no display:pellux:TEST_CAMERA_SIZES=1280x720 -- -size 1280x720" \
@@ -171,22 +171,28 @@ for row in \
   "hdwindow:1280x720 MJPEG 30 fps, window:window:TEST_CAMERA_SIZES=1280x720 -- -size 1280x720" \
   "hdfps1:1280x720 MJPEG 30 fps, -fps 1:pellux:TEST_CAMERA_SIZES=1280x720 -- -size 1280x720 -fps 1" \
   "fast:640x480 120 fps, no display:pellux:TEST_CAMERA_FPS=120" \
-  "fastwindow:640x480 120 fps, window:window:TEST_CAMERA_FPS=120"; do
-  IFS=: read -r name label program arguments <<<"$row"
-  shown=""
-  case $program in
-  before) program=$before ;;
-  previous) program=$old ;;
-  window) program=$pellux shown=$display ;;
-  *) program=$pellux ;;
-  esac
-  : >"$work/$name.figures"
-  for ((round = 0; round < rounds; round++)); do
+  "fastwindow:640x480 120 fps, window:window:TEST_CAMERA_FPS=120")
+# Round by round, every row in turn, so that what the machine does
+# meanwhile (its file system still finding room after the last round's
+# files) falls on all rows alike.
+for ((round = 0; round < rounds; round++)); do
+  for row in "${rows[@]}"; do
+    IFS=: read -r name label program arguments <<<"$row"
+    shown=""
+    case $program in
+    before) program=$before ;;
+    previous) program=$old ;;
+    window) program=$pellux shown=$display ;;
+    *) program=$pellux ;;
+    esac
     # shellcheck disable=SC2086 # the row's settings and options, split
     on_camera "$name" "$shown" "$program" $arguments
     echo "$(cpu_percent "$name") $(lost "$name") $(latencies "$name" | median) \
 $(latencies "$name" | sort -g | tail -1)" >>"$work/$name.figures"
   done
+done
+for row in "${rows[@]}"; do
+  IFS=: read -r name label program arguments <<<"$row"
   latency=$(printf '%.2f' "$(cut -d' ' -f3 "$work/$name.figures" | median)")
   lost="$(cut -d' ' -f2 "$work/$name.figures" | sort -g | tail -1)"
   # Kept frames are few: each of them counts, and the others are not lost.
@@ -207,18 +213,20 @@ ffmpeg -v error -f lavfi -i testsrc2=size=1280x720:rate=30 -t 20 -c:v libx264 \
   -g 30 -pix_fmt yuv420p "$stream"
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 url=http://127.0.0.1:$port/live.ts
-serve_stream() {
+serve_stream() {  # sets server to the server's PID
   ffmpeg -nostdin -v quiet -re -i "$stream" -c copy -f mpegts -listen 1 "$url" >/dev/null 2>&1 &
+  server=$!
   until grep -q ":$(printf '%04X' "$port") 00000000:0000 0A" /proc/net/tcp; do sleep 0.05; done
 }
 : >"$work/runs"
 for ((round = 0; round < rounds; round++)); do
   serve_stream
   measure grab "$loop" "$url" grab
-  wait
+  wait "$server" || true # it fails when its reader leaves first
   serve_stream
-  measure streamfps1 env -u DISPLAY -u WAYLAND_DISPLAY "$pellux" "$url" -nv -fps 1 -sq 0 99
-  wait
+  # A stream that ends ends the run with status 1.
+  measure streamfps1 env -u DISPLAY -u WAYLAND_DISPLAY "$pellux" "$url" -nv -fps 1 -sq 0 99 || true
+  wait "$server" || true # it fails when its reader leaves first
 done
 echo
 printf '%-40s %7s %7s %s\n' "stream" "cpu s" "frames" ""
