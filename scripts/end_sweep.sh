@@ -62,7 +62,7 @@ whole() {
 
 set -f  # options are split on spaces, never globbed
 # Codecs in their containers, without and with sound.
-for spec in mp4:libx264 mp4:libx265 mp4:mpeg4 mp4:libaom-av1 mp4:libvpx-vp9 mp4:mjpeg \
+for pair in mp4:libx264 mp4:libx265 mp4:mpeg4 mp4:libaom-av1 mp4:libvpx-vp9 mp4:mjpeg \
   mov:libx264 mov:prores_ks mov:mjpeg mov:qtrle mov:png mov:mpeg4 mov:libx265 \
   mkv:libx264 mkv:libx265 mkv:mpeg4 mkv:libvpx mkv:libvpx-vp9 mkv:libaom-av1 mkv:ffv1 mkv:mjpeg \
   mkv:huffyuv mkv:libtheora mkv:mpeg2video mkv:utvideo mkv:rawvideo \
@@ -71,7 +71,7 @@ for spec in mp4:libx264 mp4:libx265 mp4:mpeg4 mp4:libaom-av1 mp4:libvpx-vp9 mp4:
   avi:utvideo avi:wmv2 flv:flv flv:libx264 ts:mpeg2video ts:libx264 ts:libx265 ts:mpeg1video \
   m2ts:libx264 mpg:mpeg1video mpg:mpeg2video ogv:libtheora wmv:wmv1 wmv:wmv2 wmv:msmpeg4 \
   nut:mpeg4 nut:ffv1 nut:libx264 3gp:libx264 ivf:libvpx ivf:libvpx-vp9 ivf:libaom-av1; do
-  container=${spec%%:*} codec=${spec#*:}
+  container=${pair%%:*} codec=${pair#*:}
   extra="-pix_fmt yuv420p"
   case $codec in
     mjpeg) extra="-pix_fmt yuvj420p" ;;
@@ -133,9 +133,9 @@ for container in mkv mp4 webm mov flv ts avi nut; do
 done
 for colour in red green blue; do ff -f lavfi -i "color=$colour:size=320x240" -frames:v 1 "$colour.png"; done
 printf "file 'red.png'\nduration 2\nfile 'green.png'\nduration 3\nfile 'blue.png'\nduration 10\nfile 'blue.png'\n" >slides.txt
-for spec in mkv:libx264 mkv:libx265 mkv:libaom-av1 mp4:libx264 webm:libvpx-vp9 mov:libx264 flv:libx264 \
+for pair in mkv:libx264 mkv:libx265 mkv:libaom-av1 mp4:libx264 webm:libvpx-vp9 mov:libx264 flv:libx264 \
   ts:libx264 mkv:mpeg4 nut:libx264; do
-  container=${spec%%:*} codec=${spec#*:}
+  container=${pair%%:*} codec=${pair#*:}
   extra=
   [ "$codec" = libaom-av1 ] && extra="-cpu-used 8"
   [ "$codec" = libx265 ] && extra="-x265-params log-level=none"
@@ -253,8 +253,8 @@ ff -f lavfi -i testsrc2=size=320x240:rate=25:duration=10 -vf "select='lt(n,100)+
   -fps_mode vfr -c:v libx264 -movflags +faststart o-vfrmp4.mp4
 ff -f lavfi -i testsrc2=size=320x240:rate=25:duration=10 -vf "select='lt(n,100)+gte(n,140)'" \
   -fps_mode vfr -c:v mpeg4 o-vfravi.avi
-for spec in mkv:matroska:libx264 avi:avi:mpeg4 mp4:mp4:libx264; do
-  IFS=: read -r extension format codec <<<"$spec"
+for triple in mkv:matroska:libx264 avi:avi:mpeg4 mp4:mp4:libx264; do
+  IFS=: read -r extension format codec <<<"$triple"
   flags=
   [ "$format" = mp4 ] && flags="-movflags frag_keyframe+empty_moov"
   ff -f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 250 -c:v $codec -g 25 $flags \

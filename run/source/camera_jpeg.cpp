@@ -164,10 +164,10 @@ class HeaderReader {
     if (width_ == 0 || height_ == 0) return false;
     unsigned char mostAcross = 1, mostDown = 1;
     for (unsigned i = 0; i < count; ++i) {
-      const unsigned char* spec = body + 6 + 3 * i;
-      Component component = {spec[0], static_cast<unsigned char>(spec[1] >> 4),
-                             static_cast<unsigned char>(spec[1] & 15), spec[2],
-                             false};
+      const unsigned char* fields = body + 6 + 3 * i;
+      Component component = {
+          fields[0], static_cast<unsigned char>(fields[1] >> 4),
+          static_cast<unsigned char>(fields[1] & 15), fields[2], false};
       if (component.across < 1 || component.across > 4 || component.down < 1 ||
           component.down > 4 || component.quantTable >= TABLES ||
           indexOf(component.id) >= 0)
