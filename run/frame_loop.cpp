@@ -1,5 +1,6 @@
 #include "run/frame_loop.h"
 
+#include <chrono>
 #include <utility>
 
 FrameLoop::FrameLoop(FrameSource& source, FrameWindow* window, bool showFrames,
@@ -42,7 +43,16 @@ std::optional<RunEnd> FrameLoop::toldToEnd() const {
 }
 
 bool FrameLoop::toldToStop() {
-  if (window_ && (window_->pollKey() & 0xFF) == ESC) escPressed_ = true;
+  // A source may ask for every packet it reads past, and each poll of the
+  // window waits a millisecond of the library's own: the window is asked
+  // once a key wait, as often as it is between frames.
+  if (window_) {
+    auto now = std::chrono::steady_clock::now();
+    if (now >= nextKeyPoll_) {
+      nextKeyPoll_ = now + KEY_WAIT;
+      if ((window_->pollKey() & 0xFF) == ESC) escPressed_ = true;
+    }
+  }
   return toldToEnd().has_value();
 }
 

@@ -3,6 +3,7 @@
 // to stop.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -46,4 +47,6 @@ class FrameLoop : private ReadWatch {
   const std::function<bool()> settled_;
   // ESC, pressed while the source waited.
   bool escPressed_ = false;
+  // When the window is next asked for a key while the source waits.
+  std::chrono::steady_clock::time_point nextKeyPoll_;
 };

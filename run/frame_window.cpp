@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr std::chrono::milliseconds KEY_WAIT(10);
-
 bool hasText(const char* variable) {
   const char* value = std::getenv(variable);
   return value != nullptr && value[0] != '\0';

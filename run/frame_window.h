@@ -1,11 +1,14 @@
 // The window that shows the frames, and the key wait of each cycle.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <opencv2/core/mat.hpp>
 
 constexpr char WINDOW_NAME[] = "pellux";
 constexpr int ESC = 27;
+// How long each cycle lets the window run its events and waits for a key.
+constexpr std::chrono::milliseconds KEY_WAIT(10);
 
 // Sets the window library's environment: a fallback platform and quiet
 // logging. Changes the environment, so call it before any thread starts.
@@ -32,7 +35,7 @@ class FrameWindow {
   // Draws frame in the window. Returns false if it could not.
   bool show(const cv::Mat& frame);
 
-  // Lets the window process its events for 10 ms, returning at once with
+  // Lets the window process its events for KEY_WAIT, returning at once with
   // the code of a key pressed in it; -1 when none was.
   int waitForKey();
 
