@@ -56,6 +56,10 @@ bool FrameLoop::toldToStop() {
   return toldToEnd().has_value();
 }
 
+std::chrono::milliseconds FrameLoop::askEvery() const {
+  return window_ ? KEY_WAIT : STOP_CHECK_INTERVAL;
+}
+
 RunOutcome FrameLoop::ended(const ReadResult& read) const {
   // A source that failed because the run was told to stop did not end by
   // itself.

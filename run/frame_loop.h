@@ -34,6 +34,7 @@ class FrameLoop : private ReadWatch {
   // Why the run must end before taking the next frame, if it must.
   std::optional<RunEnd> toldToEnd() const;
   bool toldToStop() override;
+  std::chrono::milliseconds askEvery() const override;
   RunOutcome ended(const ReadResult& read) const;
   void draw(const cv::Mat& frame);
 

@@ -22,10 +22,6 @@ namespace {
 // a camera that hangs, or one that gives only damaged frames.
 constexpr double CAMERA_STALL_MS = 10000;
 
-// How long a wait for the camera's next frame lasts before the window runs
-// its events and the run is asked whether to stop.
-constexpr int64_t WAIT_SLICE_NS = 10 * 1000 * 1000;
-
 // The monotonic clock in milliseconds, the clock of V4L2 capture times.
 double monotonicMs() {
   timespec now;
@@ -42,19 +38,20 @@ int sideOf(double reported) {
 
 enum class Wait { Grabbed, WokenWithout, TimedOut, Failed };
 
-// Waits up to WAIT_SLICE_NS for the camera's next frame, and takes it from
-// the camera when it comes; it is then retrieved as after a grab.
-Wait waitForFrame(cv::VideoCapture& camera) {
+// Waits up to slice for the camera's next frame, and takes it from the
+// camera when it comes; it is then retrieved as after a grab.
+Wait waitForFrame(cv::VideoCapture& camera, std::chrono::nanoseconds slice) {
   const std::vector<cv::VideoCapture> cameras = {camera};
   std::vector<int> ready;
   // The wait is short enough to need no interrupting by a stop signal, and
-  // the library prints an error for an interrupted one.
+  // the library prints an error for an interrupted one. Each slice wakes
+  // the process, so a slice is as long as the run allows.
   sigset_t all, previous;
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, &previous);
   Wait wait = Wait::TimedOut;
   try {
-    if (cv::VideoCapture::waitAny(cameras, ready, WAIT_SLICE_NS))
+    if (cv::VideoCapture::waitAny(cameras, ready, slice.count()))
       wait = ready.empty() ? Wait::WokenWithout : Wait::Grabbed;
   } catch (const cv::Exception&) {
     wait = Wait::Failed;
@@ -150,7 +147,7 @@ CameraSource::Grab CameraSource::grab(ReadWatch& watch) {
     if (grabFrame(capture_)) return Grab::Grabbed;
   }
   for (;;) {
-    switch (waitForFrame(capture_)) {
+    switch (waitForFrame(capture_, watch.askEvery())) {
       case Wait::Grabbed:
         return Grab::Grabbed;
       case Wait::Failed:

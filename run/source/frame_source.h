@@ -2,6 +2,7 @@
 // stream, each with its own way of reading, of pacing and of ending.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <opencv2/core/mat.hpp>
 #include <string>
@@ -30,6 +31,10 @@ class ReadWatch {
   // Lets the window run its events and reads its key. Returns whether the
   // run is to stop.
   virtual bool toldToStop() = 0;
+  // How long a wait that blocks the signals may last before it asks
+  // again: a key wait where a window takes ESC, else as long as a stop
+  // signal may go unseen.
+  virtual std::chrono::milliseconds askEvery() const = 0;
 
  protected:
   ~ReadWatch() = default;
