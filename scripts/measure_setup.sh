@@ -39,15 +39,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM # through the EXIT trap
 started=$SECONDS
 
-# Debian 12 from the mirror apt uses here, with the same suites (the
-# updates too), as a fresh install has them.
-targets=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' 'Identifier: Packages')
-mirror=$(awk '$2 == "bookworm" { print $1; exit }' <<<"$targets")
-[ -n "$mirror" ] || fail "apt has no Debian 12 mirror"
-echo "making a minimal Debian 12 in $root from $mirror"
-debootstrap --variant=minbase bookworm "$root" "$mirror" >"$dir/debootstrap.log" 2>&1 ||
-  fail "debootstrap failed: $(tail -1 "$dir/debootstrap.log")"
-awk '$2 ~ /^bookworm/ { print "deb", $1, $2, $3 }' <<<"$targets" | sort -u >"$root/etc/apt/sources.list"
+bash "$source/scripts/debian_root.sh" "$root" || fail "no Debian 12 root to measure in"
 
 # The checkout as a clone has it: committed files only, no builds.
 mkdir "$root/root/pellux"

@@ -41,19 +41,13 @@ wait_for() { # wait_for SECONDS COMMAND...: until COMMAND succeeds, or SECONDS
   done
 }
 
-# The root: Debian 12 from the mirror apt uses here, made once, with the
-# libraries the package needs.
-MIRROR=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 'Identifier: Packages' |
-  awk '$2 == "bookworm" { print $1; exit }')
-[ -n "$MIRROR" ] || skip "apt has no Debian 12 mirror to make the container from"
+# The root: a minimal Debian 12, made once, with the libraries the package
+# needs.
 if [ ! -d "$ROOT" ]; then
   rm -rf "$ROOT.new"
-  timeout 900 debootstrap --variant=minbase --include=systemd,systemd-sysv bookworm \
-    "$ROOT.new" "$MIRROR" >"$WORK/debootstrap.log" 2>&1 ||
-    skip "debootstrap from $MIRROR failed: $(tail -1 "$WORK/debootstrap.log")"
-  # The same suites as here (the updates too), from the same mirror.
-  apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' 'Identifier: Packages' |
-    awk '$2 ~ /^bookworm/ { print "deb", $1, $2, $3 }' | sort -u >"$ROOT.new/etc/apt/sources.list"
+  why=$(timeout 900 bash "$SOURCE/scripts/debian_root.sh" "$ROOT.new" \
+    --include=systemd,systemd-sysv 2>&1 >/dev/null) ||
+    skip "${why:-making the root took over 900 s}"
   mv "$ROOT.new" "$ROOT"
 fi
 (cd "$WORK" && cpack -G DEB --config "$BUILD/CPackConfig.cmake" -B "$WORK/deb" >"$WORK/cpack.log" 2>&1)
