@@ -44,7 +44,7 @@ wait_for() { # wait_for SECONDS COMMAND...: until COMMAND succeeds, or SECONDS
 # The root: a minimal Debian 12, made once, with the libraries the package
 # needs.
 if [ ! -d "$ROOT" ]; then
-  rm -rf "$ROOT.new"
+  rm -rf "$ROOT.new" "$ROOT.depends" # a new root has none of them
   why=$(timeout 900 bash "$SOURCE/scripts/debian_root.sh" "$ROOT.new" \
     --include=systemd,systemd-sysv 2>&1 >/dev/null) ||
     skip "${why:-making the root took over 900 s}"
